@@ -1,0 +1,38 @@
+// Entry point: one wiping session per process run.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "app/paths.h"
+#include "scheme/scheme.h"
+
+int main() {
+  read_mode_flags();
+
+  // The session date, taken once.
+  char session_date[32];
+  memset(session_date, 0, sizeof(session_date));
+  time_t now = time(nullptr);
+  ctime_r(&now, session_date);
+  if (char* nl = strchr(session_date, '\n')) *nl = '\0';
+
+  g_log.Startup(nullptr);
+
+  std::string banner = std::string("######## ") + get_product_name() + " ########";
+  std::string started = std::string("Session started at ") + session_date;
+  LOG_INFO(g_wipe_log, banner);
+  LOG_INFO(g_wipe_log, started);
+  LOG_INFO(g_dbg_log, banner);
+  LOG_INFO(g_dbg_log, started);
+
+  file_to_log(sys_path("/tmp/sys_info").c_str(), g_wipe_log);
+
+  g_scheme.Load(sys_path("/tmp/scheme").c_str());
+  if (g_scheme.SetDefaultScheme(-1) != 0) {
+    fputs("Error: Unable to load wiping schemes.\n", stderr);
+    return -1;
+  }
+  return 0;
+}
