@@ -1,0 +1,287 @@
+#include "scheme/databuffer.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "app/log.h"
+#include "scheme/isaac.h"
+#include "scheme/isaac64.h"
+#include "scheme/sha1.h"
+
+int g_bad_pass_messages = 5;
+
+CDataBuffer* CDataBuffer::Create(CScheme* scheme, int generator) {
+  if (!scheme) {
+    LOG_ERROR(g_dbg_log, "Data buffer initialization failed");
+    return nullptr;
+  }
+  CDataBuffer* buf;
+  if (generator == 1) {
+    LOG_INFO(g_dbg_log, "Initializing SHA1 PRNG...");
+    buf = new CDataBufferSha1;
+  } else if (generator == 2) {
+    LOG_INFO(g_dbg_log, "Initializing ISAAC PRNG...");
+    buf = new CDataBufferIsaac;
+  } else {
+    LOG_INFO(g_dbg_log, "Initilizing ISAAC64 PRNG...");
+    buf = new CDataBufferIsaac64;
+  }
+  if (buf->Init() != 0) {
+    LOG_ERROR(g_dbg_log, "Data buffer initialization failed");
+    delete buf;
+    return nullptr;
+  }
+  buf->scheme = scheme;
+  return buf;
+}
+
+CDataBuffer::~CDataBuffer() {
+  free(write_area);
+  free(read_area);
+  // A derived class releases its generator through StopRandom; whatever is
+  // left was allocated with malloc.
+  free(random_state);
+}
+
+void CDataBuffer::StopRandom() {}
+
+int CDataBuffer::Init() {
+  if (!write_area) write_area = static_cast<unsigned char*>(valloc(kDataBufferSize));
+  if (!read_area) read_area = static_cast<unsigned char*>(valloc(kDataBufferSize));
+  if (!write_area || !read_area) return -1;
+  memset(write_area, 0x12, kDataBufferSize);
+  return InitRandom();
+}
+
+int CDataBuffer::FillBuffer(int pass, int start, int previous_start, long long offset, int length) {
+  int count = scheme ? (int)scheme->passes.size() : 0;
+  if (pass < 0 || pass >= count) {
+    if (g_bad_pass_messages > 0) {
+      --g_bad_pass_messages;
+      LOG_ERROR(g_dbg_log, "Bad pass " << pass << " Total ");
+    }
+    return -1;
+  }
+  if (length > kDataBufferSize || length < 0 || offset < 0) return -1;
+  const CPass& p = scheme->passes[pass];
+  switch (p.type) {
+    case PASS_ZERO:
+      if (last_pass == pass && last_length >= length) return 0;
+      FillZero(length);
+      break;
+    case PASS_TEST:
+      FillTest(offset, length);
+      break;
+    case PASS_RANDOM:
+      FillRandom(start, offset, length);
+      break;
+    case PASS_COMPLEMENT:
+      if (pass == 0) {
+        memset(write_area, 0xff, length);
+      } else {
+        if (FillBuffer(pass - 1, previous_start, 0, offset, length) != 0) return -1;
+        // Invert in words; the write area is page-aligned.
+        uint64_t* w = reinterpret_cast<uint64_t*>(write_area);
+        int words = length / 8;
+        for (int i = 0; i < words; ++i) w[i] = ~w[i];
+        for (int i = words * 8; i < length; ++i) write_area[i] = (unsigned char)~write_area[i];
+      }
+      break;
+    case PASS_PATTERN: {
+      long long period = p.pattern_length;
+      if (period <= 0 || (size_t)period > p.pattern.size()) return -1;
+      if (last_pass == pass && last_length >= length && last_offset % period == offset % period) return 0;
+      FillPattern(p, offset, length);
+      break;
+    }
+    default:
+      return -1;
+  }
+  last_pass = pass;
+  last_seed = start;
+  last_length = length;
+  last_offset = offset;
+  return 0;
+}
+
+void CDataBuffer::FillZero(int length) { memset(write_area, 0, length); }
+
+void CDataBuffer::FillTest(long long offset, int length) {
+  memset(write_area, 0, length);
+  long long end = offset + length;
+  // The sector holding the first byte, then every following sector start.
+  for (long long sector = offset / kTestSectorSize; sector * kTestSectorSize < end; ++sector) {
+    long long base = sector * kTestSectorSize;
+    uint32_t n = (uint32_t)sector;
+    unsigned char head[4] = {(unsigned char)(n >> 24), (unsigned char)(n >> 16), (unsigned char)(n >> 8),
+                             (unsigned char)n};
+    for (int i = 0; i < 4; ++i) {
+      long long pos = base + i;
+      if (pos >= offset && pos < end) write_area[pos - offset] = head[i];
+    }
+  }
+}
+
+void CDataBuffer::FillRandom(int start, long long offset, int length) {
+  unsigned char* out = write_area;
+  long long pos = offset;
+  long long end = offset + length;
+  // Block seed: block number + start in 32-bit arithmetic, wrapping.
+  auto seed_of = [start](long long block) { return (int)((uint32_t)block + (uint32_t)start); };
+  int in_block = (int)(pos % kRandomBlockSize);
+  if (in_block != 0) {
+    // Entered in the middle: generate from the block start and drop the head.
+    long long block_end = pos - in_block + kRandomBlockSize;
+    int need = (int)((block_end < end ? block_end : end) - pos);
+    char tmp[kRandomBlockSize];
+    RestartRandom(seed_of(pos / kRandomBlockSize));
+    GetRandomBytes(tmp, in_block + need);
+    memcpy(out, tmp + in_block, need);
+    out += need;
+    pos += need;
+  }
+  int whole = (int)((end - pos) / kRandomBlockSize);
+  if (whole > 0) {
+    FillRandomBlocks(seed_of(pos / kRandomBlockSize), out, whole);
+    out += (long long)whole * kRandomBlockSize;
+    pos += (long long)whole * kRandomBlockSize;
+  }
+  if (pos < end) {
+    // A last partial block, from its start.
+    RestartRandom(seed_of(pos / kRandomBlockSize));
+    GetRandomBytes(reinterpret_cast<char*>(out), (int)(end - pos));
+  }
+}
+
+void CDataBuffer::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
+  for (int k = 0; k < nblocks; ++k) {
+    RestartRandom((int)((uint32_t)seed_first + (uint32_t)k));
+    GetRandomBytes(reinterpret_cast<char*>(out) + (long long)k * kRandomBlockSize, kRandomBlockSize);
+  }
+}
+
+void CDataBuffer::FillPattern(const CPass& p, long long offset, int length) {
+  long long period = p.pattern_length;
+  int phase = (int)(offset % period);
+  int first = length < period ? length : (int)period;
+  // One period starting at the right phase, then doubling copies.
+  for (int i = 0; i < first; ++i) write_area[i] = p.pattern[(phase + i) % period];
+  long long done = first;
+  while (done < length) {
+    long long n = done < length - done ? done : length - done;
+    memcpy(write_area + done, write_area, n);
+    done += n;
+  }
+}
+
+// ISAAC64
+
+CDataBufferIsaac64::~CDataBufferIsaac64() { StopRandom(); }
+
+int CDataBufferIsaac64::InitRandom() {
+  StopRandom();
+  random_state = malloc(sizeof(randctx64));
+  if (!random_state) {
+    LOG_ERROR(g_dbg_log, "Could not allocate memory for ISAAC random generator");
+    return -1;
+  }
+  RestartRandom(0);
+  return 0;
+}
+
+void CDataBufferIsaac64::StopRandom() {
+  free(random_state);
+  random_state = nullptr;
+}
+
+void CDataBufferIsaac64::RestartRandom(int seed) {
+  if (random_state) isaac64_restart(static_cast<randctx64*>(random_state), seed);
+}
+
+void CDataBufferIsaac64::GetRandomBytes(char* out, int n) {
+  if (random_state && n > 0)
+    isaac64_bytes(static_cast<randctx64*>(random_state), reinterpret_cast<unsigned char*>(out), n);
+}
+
+void CDataBufferIsaac64::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
+  isaac64_blocks(seed_first, out, nblocks);
+}
+
+// ISAAC
+
+CDataBufferIsaac::~CDataBufferIsaac() { StopRandom(); }
+
+int CDataBufferIsaac::InitRandom() {
+  StopRandom();
+  random_state = malloc(sizeof(randctx));
+  if (!random_state) {
+    LOG_ERROR(g_dbg_log, "Could not allocate memory for ISAAC random generator");
+    return -1;
+  }
+  RestartRandom(0);
+  return 0;
+}
+
+void CDataBufferIsaac::StopRandom() {
+  free(random_state);
+  random_state = nullptr;
+}
+
+void CDataBufferIsaac::RestartRandom(int seed) {
+  if (random_state) isaac_restart(static_cast<randctx*>(random_state), seed);
+}
+
+void CDataBufferIsaac::GetRandomBytes(char* out, int n) {
+  if (random_state && n > 0)
+    isaac_bytes(static_cast<randctx*>(random_state), reinterpret_cast<unsigned char*>(out), n);
+}
+
+void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
+  isaac_blocks(seed_first, out, nblocks);
+}
+
+// SHA1
+
+CDataBufferSha1::~CDataBufferSha1() { StopRandom(); }
+
+int CDataBufferSha1::InitRandom() {
+  StopRandom();
+  if (wipe_two::SHA1RandomAllocate(&random_state) != 0) {
+    LOG_ERROR(g_dbg_log, "Could not allocate memory for SHA1 random generator");
+    return -1;
+  }
+  if (wipe_two::SHA1RandomInitialize(random_state) != 0) {
+    LOG_ERROR(g_dbg_log, "Could not initialize SHA1 random generator");
+    StopRandom();
+    return -1;
+  }
+  uint32_t now = (uint32_t)time(nullptr);
+  unsigned char seed[4] = {(unsigned char)now, (unsigned char)(now >> 8), (unsigned char)(now >> 16),
+                           (unsigned char)(now >> 24)};
+  if (wipe_two::SHA1RandomRandomize(random_state, seed, sizeof(seed)) != 0) {
+    LOG_ERROR(g_dbg_log, "CCould not start SHA1 random generator");
+    StopRandom();
+    return -1;
+  }
+  return 0;
+}
+
+void CDataBufferSha1::StopRandom() {
+  if (random_state) wipe_two::SHA1RandomFree(&random_state);
+}
+
+void CDataBufferSha1::RestartRandom(int seed) {
+  if (!random_state) return;
+  uint32_t s = (uint32_t)seed;
+  unsigned char bytes[4] = {(unsigned char)s, (unsigned char)(s >> 8), (unsigned char)(s >> 16),
+                            (unsigned char)(s >> 24)};
+  wipe_two::SHA1RandomFinalize(random_state);
+  wipe_two::SHA1RandomInitialize(random_state);
+  wipe_two::SHA1RandomRandomize(random_state, bytes, sizeof(bytes));
+}
+
+void CDataBufferSha1::GetRandomBytes(char* out, int n) {
+  if (random_state && n > 0)
+    wipe_two::SHA1RandomGetRandomBytes(random_state, reinterpret_cast<unsigned char*>(out), n);
+}

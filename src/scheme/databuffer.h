@@ -1,0 +1,105 @@
+// Pattern data buffers: for any pass of a scheme and any byte range of a
+// device, the exact bytes that pass writes there. Generation depends only on
+// the pass, its seed and the device offset, so verification can regenerate
+// a chunk instead of storing it.
+#pragma once
+#include "scheme/scheme.h"
+
+// Size of the write area and of the read area; also the largest fill.
+constexpr int kDataBufferSize = 16 * 1024 * 1024;
+// Random data is generated in blocks of this size, one generator restart each.
+constexpr int kRandomBlockSize = 4096;
+// Sector size of the test pattern.
+constexpr int kTestSectorSize = 512;
+
+// Number of "Bad pass" messages still to be logged in this process run (five
+// at start); shared by all buffers, decremented without a lock.
+extern int g_bad_pass_messages;
+
+class CDataBuffer {
+ public:
+  // generator: 1 SHA1, 2 ISAAC, anything else ISAAC64 (the device wipe uses 0).
+  // Returns a ready buffer or null; the caller owns it.
+  static CDataBuffer* Create(CScheme* scheme, int generator);
+
+  // Virtual slots, in this order.
+  virtual ~CDataBuffer();
+  virtual int InitRandom() = 0;
+  virtual void StopRandom();
+  virtual void RestartRandom(int seed) = 0;
+  virtual void GetRandomBytes(char* out, int n) = 0;
+
+  // Allocates both areas, fills the write area with 0x12, starts the generator.
+  int Init();
+  // Fills the first `length` bytes of the write area with what pass `pass`
+  // writes at device offsets offset .. offset + length - 1. 0 or -1.
+  int FillBuffer(int pass, int start, int previous_start, long long offset, int length);
+
+  // The generated data (source of writes, expected data when verifying).
+  unsigned char* GetWriteBuffer() const { return write_area; }
+  // Where the verify pass reads the device back; never touched here.
+  unsigned char* GetReadBuffer() const { return read_area; }
+  CScheme* GetScheme() const { return scheme; }
+
+  CDataBuffer(const CDataBuffer&) = delete;
+  CDataBuffer& operator=(const CDataBuffer&) = delete;
+
+ protected:
+  CDataBuffer() = default;
+  // Whole random blocks: block k of `out` is the first 4096 bytes after
+  // RestartRandom(seed_first + k). This version does exactly that; a generator
+  // may produce the same bytes faster.
+  virtual void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks);
+
+  CScheme* scheme = nullptr;
+  unsigned char* write_area = nullptr;
+  unsigned char* read_area = nullptr;
+  void* random_state = nullptr;  // owned; freed by StopRandom or the destructor
+  // The last successful fill that wrote data.
+  int last_seed = 0;
+  int last_pass = -1;
+  int last_length = 0;
+  long long last_offset = 0;
+
+ private:
+  void FillZero(int length);
+  void FillTest(long long offset, int length);
+  void FillRandom(int start, long long offset, int length);
+  void FillPattern(const CPass& p, long long offset, int length);
+};
+
+// ISAAC64 generator; the one the device wipe uses.
+class CDataBufferIsaac64 : public CDataBuffer {
+ public:
+  ~CDataBufferIsaac64() override;
+  int InitRandom() override;
+  void StopRandom() override;
+  void RestartRandom(int seed) override;
+  void GetRandomBytes(char* out, int n) override;
+
+ protected:
+  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) override;
+};
+
+// ISAAC built on 64-bit words.
+class CDataBufferIsaac : public CDataBuffer {
+ public:
+  ~CDataBufferIsaac() override;
+  int InitRandom() override;
+  void StopRandom() override;
+  void RestartRandom(int seed) override;
+  void GetRandomBytes(char* out, int n) override;
+
+ protected:
+  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) override;
+};
+
+// SHA-1 based generator.
+class CDataBufferSha1 : public CDataBuffer {
+ public:
+  ~CDataBufferSha1() override;
+  int InitRandom() override;
+  void StopRandom() override;
+  void RestartRandom(int seed) override;
+  void GetRandomBytes(char* out, int n) override;
+};
