@@ -1,0 +1,388 @@
+#include "device/blkdev.h"
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include "app/globals.h"
+#include "app/log.h"
+#include "app/util.h"
+#include "command/threaded_command.h"
+
+wipe_write_fn_t g_wipe_write = pwrite64;
+wipe_read_fn_t g_wipe_read = pread64;
+
+namespace {
+struct queue_thread_arg {
+  CBlkDev* device;
+  unsigned generation;
+};
+}  // namespace
+
+CBlkDev::CBlkDev() : report(new CDeviceReport(this)) {}
+
+CBlkDev::CBlkDev(const CBlkDevData& data) : CBlkDevData(data), report(new CDeviceReport(this)) {}
+
+CBlkDev::~CBlkDev() {
+  ClearCommandQueue();
+  for (;;) {
+    {
+      CLockWrapper guard(*this);
+      if (orphan_queue_threads == 0) break;
+    }
+    usleep(10000);
+  }
+  queue.clear();
+  report.reset();
+  current_command.reset();
+  status_text.clear();
+  commands.clear();
+}
+
+int CBlkDev::Init() {
+  ClearCommands();
+  commands.push_back(std::shared_ptr<CCommand>(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial)
+                               << " device detected.");
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << CSizeStr(size_bytes, 'A').c_str() << ", "
+                               << CSizeStr(size_bytes, 'B').c_str());
+  return 0;
+}
+
+int CBlkDev::Refresh() {
+  LOG_INFO(g_dbg_log, "Disk-" << name << ": re-read device info from system");
+  return Init();
+}
+
+void CBlkDev::SetCommandStatus(const char* text) {
+  CLockWrapper guard(*this);
+  status_changed = true;
+  status_text = text ? text : "";
+}
+
+int CBlkDev::GetCommandStatus(std::string& out) {
+  CLockWrapper guard(*this);
+  if (status_text.empty()) return 0;
+  out = status_text;
+  return 1;
+}
+
+bool CBlkDev::IsCommandStatusChanged() {
+  CLockWrapper guard(*this);
+  bool changed = status_changed;
+  status_changed = false;
+  return changed;
+}
+
+bool CBlkDev::IsReady() {
+  CLockWrapper guard(*this);
+  if (disconnected) {
+    LOG_INFO(g_dbg_log, name << ": not ready - device removed");
+    return false;
+  }
+  if (queue_running) {
+    LOG_INFO(g_dbg_log, name << ": not ready - device busy");
+    return false;
+  }
+  if (current_command) {
+    if (current_command->GetStatus() != CMD_STATUS_IDLE) {
+      LOG_INFO(g_dbg_log, name << ": device not ready");
+      return false;
+    }
+    LOG_INFO(g_dbg_log, name << ": device ready - command reported status ok");
+    return true;
+  }
+  LOG_INFO(g_dbg_log, name << ": device ready - no commands running");
+  return true;
+}
+
+bool CBlkDev::NeedReboot() { return false; }
+
+int CBlkDev::SetWiping(wiping_command_e v) {
+  CLockWrapper guard(*this);
+  int previous = wipe_selected;
+  if (v == WIPING_CLEAR || v == WIPING_SET)
+    wipe_selected = (int)v;
+  else
+    wipe_selected = !wipe_selected;
+  if (size_bytes == 0 || log_device) wipe_selected = 0;
+  LOG_DEBUG(g_dbg_log, name << ": set select for wipe flag: " << (wipe_selected ? "on" : "off"));
+  return previous;
+}
+
+bool CBlkDev::CanBeWiped() { return scsi_type != 5; }
+
+bool CBlkDev::SupportsHardwareWipe() { return false; }
+
+int CBlkDev::RunCommand(std::shared_ptr<CCommand> cmd) {
+  if (!cmd) return 22;
+  CLockWrapper guard(*this);
+  if (current_command && current_command->GetStatus() == CMD_STATUS_RUNNING) return 16;
+  current_command = cmd;
+  return cmd->Run(false);
+}
+
+int CBlkDev::CommandComplete(const CCommand* cmd) {
+  if (!cmd) return 22;
+  // Keep the finished command alive until the lock is released; it may be the
+  // last reference.
+  std::shared_ptr<CCommand> finished;
+  bool refresh = false;
+  {
+    CLockWrapper guard(*this);
+    if (cmd != current_command.get())
+      LOG_ERROR(g_dbg_log, "Internal error: CommandComplete(cmd_ptr) and current_command ptr mismatch");
+    finished.swap(current_command);
+    if (refresh_pending) {
+      refresh_pending = false;
+      refresh = true;
+    }
+  }
+  if (refresh) Refresh();
+  return 0;
+}
+
+int CBlkDev::QueueCommand(std::shared_ptr<CCommand> cmd) {
+  if (!cmd) return -1;
+  CLockWrapper guard(*this);
+  queue.push_back(cmd);
+  return 0;
+}
+
+int CBlkDev::RunCommandQueue() {
+  LOG_INFO(g_dbg_log, name << ": Run command queue");
+  if (!IsReady()) {
+    LOG_DEBUG(g_dbg_log, name << ": Unable to run commands queue: device is not ready.");
+    return 16;
+  }
+  CLockWrapper guard(*this);
+  if (queue.empty()) {
+    LOG_INFO(g_dbg_log, name << ": Empty command queue. Skipping");
+    return 0;
+  }
+  // A queue thread that ended on its own is collected before the next one.
+  // It has nothing left to do once queue_running is clear.
+  if (queue_thread_joinable) {
+    queue_thread_joinable = false;
+    pthread_t old = queue_thread;
+    guard.Unlock();
+    pthread_join(old, nullptr);
+    guard.Lock();
+    if (queue_running) return 16;
+  }
+  if (g_dbg_log.isEnabledFor(log4cplus::TRACE_LOG_LEVEL)) {
+    LOG_TRACE(g_dbg_log, name << ": Command queue follows:");
+    int i = 1;
+    for (auto& c : queue) {
+      LOG_TRACE(g_dbg_log, name << ": " << i << " = " << (c ? c->GetName() : std::string("NULL")));
+      ++i;
+    }
+  }
+  queue_stop = false;
+  queue_thread_arg* arg = new queue_thread_arg{this, queue_generation};
+  int rc = pthread_create(&queue_thread, nullptr, &CBlkDev::QueueProcStatic, arg);
+  if (rc != 0) {
+    delete arg;
+    LOG_ERROR(g_dbg_log, name << ": Command queue failed: unable to create thread");
+    queue_running = false;
+  } else {
+    queue_running = true;
+    queue_thread_joinable = true;
+  }
+  return rc;
+}
+
+void* CBlkDev::QueueProcStatic(void* p) {
+  queue_thread_arg* arg = static_cast<queue_thread_arg*>(p);
+  CBlkDev* dev = arg->device;
+  unsigned generation = arg->generation;
+  delete arg;
+  {
+    CLockWrapper guard(*dev);
+    set_thread_name(dev->name + " queue");
+  }
+  dev->QueueThreadProc(generation);
+  return nullptr;
+}
+
+bool CBlkDev::HasGivenUpQueueThreads() {
+  CLockWrapper guard(*this);
+  return orphan_queue_threads > 0;
+}
+
+bool CBlkDev::IsQueueRunning() {
+  CLockWrapper guard(*this);
+  return queue_running;
+}
+
+void CBlkDev::QueueThreadProc(unsigned generation) {
+  CLockWrapper guard(*this);
+  // Given up by ClearCommandQueue: leave the device to its new owner.
+  auto given_up = [&] {
+    if (generation == queue_generation) return false;
+    --orphan_queue_threads;
+    return true;
+  };
+  if (given_up()) return;
+  report->hookWipingStarted();
+  for (;;) {
+    if (queue_stop || queue.empty()) break;
+    std::shared_ptr<CCommand> cmd = queue.front();
+    size_t remaining = queue.size();
+    guard.Unlock();
+    if (cmd) {
+      LOG_INFO(g_dbg_log, name << ": Running command '" << cmd->GetName() << "', remaining: " << remaining);
+      cmd->Run(true);
+    } else {
+      LOG_INFO(g_dbg_log, name << ": Null command pointer, remaining: " << remaining);
+    }
+    guard.Lock();
+    if (given_up()) return;
+    if (!queue.empty()) queue.pop_front();
+  }
+  guard.Unlock();
+  sync();
+  guard.Lock();
+  if (given_up()) return;
+  if (queue_stop)
+    LOG_INFO(g_dbg_log, name << ": Command queue thread cancelled");
+  else
+    LOG_INFO(g_dbg_log, name << ": Command queue thread complete");
+  queue_running = false;
+  LOG_DEBUG(g_dbg_log, name << ": commands queue is finished");
+  report->writeToDisk();
+}
+
+void CBlkDev::ClearCommandQueue() {
+  enum { NOTHING, CANCELLED, CANNOT_CANCEL } action = NOTHING;
+  bool join = false;
+  pthread_t thread{};
+  {
+    CLockWrapper guard(*this);
+    if (queue_running) {
+      queue_stop = true;
+      if (!queue.empty() && queue.front()) {
+        std::shared_ptr<CCommand> front = queue.front();
+        if (front->CanCancel()) {
+          front->Cancel();
+          action = CANCELLED;
+        } else {
+          action = CANNOT_CANCEL;
+        }
+      }
+      LOG_TRACE(g_dbg_log, "Disk-" << name << ": cancelling command execution thread");
+    }
+    if (queue_thread_joinable) {
+      queue_thread_joinable = false;
+      thread = queue_thread;
+      if (action == CANNOT_CANCEL) {
+        // The queue thread stays blocked in the running command; let it go
+        // and make it leave the device alone when it wakes up.
+        ++queue_generation;
+        ++orphan_queue_threads;
+        queue_running = false;
+        pthread_detach(thread);
+      } else {
+        join = true;
+      }
+    }
+  }
+  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, name << ": Cancelling current command...");
+  if (action == CANNOT_CANCEL)
+    LOG_DEBUG(g_dbg_log,
+              name << ": Command execution thread killed because current command could not be cancelled.");
+  if (join) pthread_join(thread, nullptr);
+  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, name << ": Command cancelled.");
+  CLockWrapper guard(*this);
+  queue.clear();
+  report.reset(new CDeviceReport(this));
+}
+
+std::shared_ptr<CCommand> CBlkDev::GetCurrentCommand() {
+  CLockWrapper guard(*this);
+  return current_command;
+}
+
+std::shared_ptr<CCommand> CBlkDev::GetCommandById(blkdev_command_t id) {
+  for (auto& c : commands)
+    if (c && c->id == id) return c;
+  return std::shared_ptr<CCommand>();
+}
+
+int CBlkDev::CancelWipe() {
+  cancel_requested = true;
+  return 0;
+}
+
+int CBlkDev::Wipe() { return DoWipe(0); }
+
+int CBlkDev::WipeHW() { return DoWipe(1); }
+
+int CBlkDev::PrintWipingStatus(char* buf, int size) {
+  if (!buf) return 0;
+  CLockWrapper guard(*this);
+  return snprintf(buf, size > 0 ? (size_t)size : 0, "%s %2.1f%% %s/s ETA %s", progress_label, percent,
+                  CSizeStr(speed, 'A').c_str(), CTimeStr(eta).c_str());
+}
+
+void CBlkDev::SetDisconnectedFlag() {
+  CLockWrapper guard(*this);
+  name.clear();
+  disconnected = 1;
+  disconnect_time = time(nullptr);
+}
+
+void CBlkDev::ComeBackAfterDisconnect(const char* new_name) {
+  CLockWrapper guard(*this);
+  name = new_name ? new_name : "";
+  disconnected = 0;
+  status_text = "The device was connected again.";
+}
+
+int CBlkDev::PreWipe() { return 0; }
+
+void CBlkDev::ClearCommands() {
+  CLockWrapper guard(*this);
+  commands.clear();
+}
+
+int CBlkDev::Trim_helper_trim_range(const CDevFile&, unsigned long, unsigned int) const { return -1; }
+
+int CBlkDev::Ping() {
+  unsigned char buf[512];
+  return ReadSector(0, buf);
+}
+
+const char* CBlkDev::GetWipingStatusString() const {
+  if (wipe_selected) return "WIPE";
+  if (log_device) return "LOG ";
+  return g_manual ? "    " : "----";
+}
+
+const char* CBlkDev::GetCommandName(blkdev_command_t id) {
+  static const char* const names[] = {"Refresh",
+                                      "View data",
+                                      "Reset DCO",
+                                      "Reset HPA",
+                                      "Set DCO",
+                                      "Set HPA",
+                                      "Short SMART test",
+                                      "Conveyance SMART test",
+                                      "ATA Erase [zero]",
+                                      "ATA Erase [pattern]",
+                                      "TRIM",
+                                      "Standby",
+                                      "Sleep",
+                                      "Wipe",
+                                      "Wipe",
+                                      "Reboot",
+                                      "Halt",
+                                      "Lock disk",
+                                      "Unlock disk"};
+  if ((int)id < 0 || (int)id > 18) return nullptr;
+  return names[id];
+}
+
+void CBlkDev::LogFinishedPass(const std::string& pass_name, int status) {
+  CLockWrapper guard(*this);
+  report->logFinishedPass(pass_name, status);
+}

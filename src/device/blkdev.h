@@ -1,0 +1,181 @@
+// One block device: what discovery found out about it, the commands it
+// offers, its command queue and queue thread, the status text and progress
+// figures shown by the interface, and its report.
+#pragma once
+#include <pthread.h>
+#include <stdint.h>
+#include <time.h>
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <string>
+#include <memory>
+#include <vector>
+
+#include "command/command.h"
+#include "command/lockable.h"
+#include "report/report.h"
+
+class CDataBuffer;
+
+// Argument of SetWiping: 0 clear the selection, 1 set it, above 1 toggle it.
+enum wiping_command_e { WIPING_CLEAR = 0, WIPING_SET = 1, WIPING_TOGGLE = 2 };
+
+// One partition as the kernel sees it.
+struct part_t {
+  int64_t number = 0;  // digits right after the device name (sda3 -> 3)
+  uint64_t size = 0;   // bytes
+};
+
+// Wipe I/O functions, with the meaning of pwrite64 and pread64. The wipe
+// passes its reads and writes through these so tests can inject failures.
+typedef long (*wipe_write_fn_t)(int fd, const void* buf, unsigned long count, long offset);
+typedef long (*wipe_read_fn_t)(int fd, void* buf, unsigned long count, long offset);
+extern wipe_write_fn_t g_wipe_write;  // pwrite64 in production
+extern wipe_read_fn_t g_wipe_read;    // pread64 in production
+
+// Facts about a device filled in by discovery and the device classes.
+class CBlkDevData {
+ public:
+  int32_t major = 0;
+  int32_t minor = 0;
+  int32_t bus = 0;        // which probe reached the drive (3 is USB)
+  int32_t scsi_type = 0;  // SCSI peripheral device type; 5 is CD/DVD
+  int32_t wipe_selected = 0;
+  int32_t log_device = 0;
+  std::string name;  // kernel name; empty while disconnected
+  std::string model;
+  std::string vendor;
+  std::string type_name;
+  std::string aux_info;  // free text for the device classes
+  std::string serial;
+  std::string markers;  // " LCK", " REBOOT", " HPA", " DCO", " BB"
+  std::vector<std::string> details;
+  int32_t not_writable = 0;
+  int32_t disconnected = 0;
+  time_t disconnect_time = 0;
+  uint32_t sector_size = 512;
+  uint64_t size_bytes = 0;
+  uint64_t size_sectors = 0;
+  uint64_t full_size_bytes = 0;
+  uint64_t bad_sectors = 0;
+  std::vector<part_t> partitions;
+};
+
+// A handle on a device node; closes its descriptor when destroyed.
+class CDevFile {
+ public:
+  CDevFile() = default;
+  virtual ~CDevFile();
+  // Opens /dev/<name>, creating the node from (major, minor) when missing.
+  // mode: 0 read-only non-blocking, 1 read-only, 2 read-write,
+  // 3 read-write O_DIRECT, 4 and above read-write. 0 on success, 1 on failure.
+  int OpenFile(int major, int minor, const char* name, int mode);
+  void Close();
+  int GetFd() const { return fd; }
+
+  int fd = -1;
+
+  CDevFile(const CDevFile&) = delete;
+  CDevFile& operator=(const CDevFile&) = delete;
+};
+
+// Makes sure /dev/<name> exists (a block node from major, minor) and opens it
+// with `flags`; returns the descriptor or -1 (with the WARN line logged).
+int open_device_node(int major, int minor, const char* name, int flags);
+
+class CBlkDev : public CBlkDevData, private virtual CLockable {
+ public:
+  CBlkDev();
+  explicit CBlkDev(const CBlkDevData& data);
+  virtual ~CBlkDev();
+
+  virtual int Init();
+  virtual int Refresh();
+  virtual int ReadSector(unsigned long long lba, unsigned char* buf);
+  virtual void SetCommandStatus(const char* text);
+  virtual int GetCommandStatus(std::string& out);
+  virtual bool IsCommandStatusChanged();
+  virtual bool IsReady();
+  virtual bool NeedReboot();
+  virtual void ScanPartitions();
+  virtual int SetWiping(wiping_command_e v);
+  virtual bool CanBeWiped();
+  virtual bool SupportsHardwareWipe();
+  virtual int RunCommand(std::shared_ptr<CCommand> cmd);
+  virtual int CommandComplete(const CCommand* cmd);
+  virtual int QueueCommand(std::shared_ptr<CCommand> cmd);
+  virtual int RunCommandQueue();
+  virtual void ClearCommandQueue();
+  virtual std::shared_ptr<CCommand> GetCurrentCommand();
+  virtual std::shared_ptr<CCommand> GetCommandById(blkdev_command_t id);
+  virtual int CancelWipe();
+  virtual int Wipe();
+  virtual int WipeHW();
+  virtual int PrintWipingStatus(char* buf, int size);
+  virtual void SetDisconnectedFlag();
+  virtual void ComeBackAfterDisconnect(const char* new_name);
+  virtual int PreWipe();
+  virtual int WipePass(int fd, CDataBuffer* buf, int pass, int start, int previous_start,
+                       long (*write)(int, const void*, unsigned long, long));
+  virtual int VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previous_start,
+                         long (*read)(int, void*, unsigned long, long));
+  virtual void ClearCommands();
+  virtual int Trim_helper_trim_range(const CDevFile& file, unsigned long lba, unsigned int count) const;
+
+  int DoWipe(int hardware);
+  int Trim();
+  int Ping();
+  const char* GetWipingStatusString() const;
+  static const char* GetCommandName(blkdev_command_t id);
+
+  // Records a finished pass in the device's report (takes the device lock,
+  // so it is safe against ClearCommandQueue replacing the report).
+  void LogFinishedPass(const std::string& pass_name, int status);
+
+  // Whether the queue thread is running (under the device lock).
+  bool IsQueueRunning();
+
+  // Whether a queue thread given up by ClearCommandQueue (its command could
+  // not be cancelled) has still to end. The destructor waits for such
+  // threads, but only after the destructors of derived classes have run:
+  // owners that destroy a device early should wait for this to turn false.
+  bool HasGivenUpQueueThreads();
+
+  static void* QueueProcStatic(void* arg);
+  void QueueThreadProc(unsigned generation);
+
+  // The commands the device offers, in menu order. Changed only by Init and
+  // ClearCommands; read without the lock.
+  std::vector<std::shared_ptr<CCommand>> commands;
+  // Set by CancelWipe, polled by the pass loops.
+  std::atomic<bool> cancel_requested{false};
+  // Guarded by the device lock from here on.
+  std::string status_text;
+  bool status_changed = false;
+  bool refresh_pending = false;  // makes CommandComplete call Refresh
+  std::shared_ptr<CCommand> current_command;
+  std::unique_ptr<CDeviceReport> report;
+  std::list<std::shared_ptr<CCommand>> queue;
+  pthread_t queue_thread{};
+  bool queue_running = false;
+  bool queue_stop = false;
+  double percent = 0;
+  uint64_t speed = 0;
+  char progress_label[64] = {0};
+  int32_t eta = 10;
+
+ protected:
+  // The device lock, for the device classes (CLockWrapper guard(DeviceLock())).
+  CLockable& DeviceLock() { return *this; }
+
+ private:
+  // Queue thread bookkeeping: a queue thread that was given up by
+  // ClearCommandQueue sees a newer generation and leaves the device alone.
+  unsigned queue_generation = 0;
+  bool queue_thread_joinable = false;
+  // Queue threads given up that have not ended yet; the destructor waits for
+  // them, since they return to this object once their command ends.
+  int orphan_queue_threads = 0;
+};

@@ -1,0 +1,50 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include "app/log.h"
+#include "app/paths.h"
+#include "device/blkdev.h"
+
+int open_device_node(int major, int minor, const char* name, int flags) {
+  if (!name) return -1;
+  std::string path = sys_path(std::string("/dev/") + name);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(major, minor));
+  int fd = open(path.c_str(), flags);
+  if (fd < 0) {
+    int err = errno;
+    LOG_WARN(g_dbg_log, "Could not open device file '" << path << "': " << strerror(err));
+    errno = err;
+  }
+  return fd;
+}
+
+CDevFile::~CDevFile() { Close(); }
+
+void CDevFile::Close() {
+  if (fd != -1) {
+    close(fd);
+    fd = -1;
+  }
+}
+
+int CDevFile::OpenFile(int major, int minor, const char* name, int mode) {
+  if (!name) return 1;
+  int flags;
+  switch (mode) {
+    case 0: flags = O_RDONLY | O_NONBLOCK; break;
+    case 1: flags = O_RDONLY; break;
+    case 2: flags = O_RDWR; break;
+    case 3: flags = O_RDWR | O_DIRECT; break;
+    default: flags = O_RDWR; break;
+  }
+  Close();
+  int d = open_device_node(major, minor, name, flags);
+  if (d < 0) return 1;
+  fd = d;
+  return 0;
+}
