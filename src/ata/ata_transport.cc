@@ -1,0 +1,277 @@
+#include "ata/ata_transport.h"
+
+#include <errno.h>
+#include <linux/hdreg.h>
+#include <scsi/sg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/log.h"
+#include "app/paths.h"
+#include "ata/ata_info.h"
+
+static_assert(sizeof(ide_task_request_t) == IDE_TASK_HEADER_SIZE, "taskfile header layout");
+
+int CAtaCmdTransport::Identify(int fd, unsigned char* buf, int packet) {
+  ata_data cmd(packet ? ATA_CMD_IDENTIFY_PACKET : ATA_CMD_IDENTIFY);
+  cmd.feature = 0;
+  cmd.count = 1;
+  cmd.direction = ata_data::DIR_IN;
+  cmd.in_size = 512;
+  cmd.buffer = buf;
+  cmd.short_cdb = 0;
+  int rc = RunAtaCommand(fd, &cmd, 0);
+  if (rc != 0) return rc;
+  return FixIdentityStrings(buf);
+}
+
+static void log_status_line(unsigned status, unsigned error, unsigned scnt, unsigned l0, unsigned l1, unsigned l2) {
+  char line[160];
+  snprintf(line, sizeof line,
+           "ATA status: ERR=%d ABRT=%d IDNF=%d BSY=%d DRDY=%d SCNT=%02X LBA0=%02X LBA1=%02X LBA2=%02X",
+           status & 1, (error >> 2) & 1, (error >> 4) & 1, (status >> 7) & 1, (status >> 6) & 1, scnt, l0, l1, l2);
+  LOG_ERROR(g_ll_log, line);
+}
+
+// ---- IDE taskfile ----
+
+static const size_t IDE_BLOCK_SIZE = IDE_TASK_HEADER_SIZE + ATA_MAX_TRANSFER;
+
+CIdeTaskfile::CIdeTaskfile() {
+  block = static_cast<unsigned char*>(calloc(1, IDE_BLOCK_SIZE));
+  header = reinterpret_cast<ide_task_request_t*>(block);
+  io_ports = header ? header->io_ports : nullptr;
+  hob_ports = header ? header->hob_ports : nullptr;
+  data_area = block ? block + IDE_TASK_HEADER_SIZE : nullptr;
+}
+
+CIdeTaskfile::~CIdeTaskfile() { free(block); }
+
+int CIdeTaskfile::RunAtaCommand(int fd, ata_data* cmd, int /*timeout*/) {
+  if (!cmd || !block) return -1;
+  if (cmd->in_size < 0 || cmd->in_size > ATA_MAX_TRANSFER || cmd->out_size < 0 || cmd->out_size > ATA_MAX_TRANSFER)
+    return -1;
+  memset(block, 0, IDE_BLOCK_SIZE);
+  io_ports[0] = (uint8_t)cmd->data;
+  io_ports[1] = (uint8_t)cmd->feature;
+  io_ports[2] = (uint8_t)cmd->count;
+  io_ports[3] = cmd->lba[0];
+  io_ports[4] = cmd->lba[1];
+  io_ports[5] = cmd->lba[2];
+  io_ports[6] = (uint8_t)cmd->head;
+  io_ports[7] = (uint8_t)cmd->command;
+  hob_ports[0] = (uint8_t)(cmd->data >> 8);
+  hob_ports[1] = (uint8_t)(cmd->feature >> 8);
+  hob_ports[2] = (uint8_t)(cmd->count >> 8);
+  hob_ports[3] = cmd->lba[3];
+  hob_ports[4] = cmd->lba[4];
+  hob_ports[5] = cmd->lba[5];
+  hob_ports[6] = (uint8_t)(cmd->head >> 8);
+  hob_ports[7] = (uint8_t)(cmd->command >> 8);
+  header->in_size = (unsigned long)cmd->in_size;
+  header->out_size = (unsigned long)cmd->out_size;
+  switch (cmd->direction) {
+    case ata_data::DIR_IN:
+      header->data_phase = TASKFILE_IN;
+      header->req_cmd = IDE_DRIVE_TASK_IN;
+      break;
+    case ata_data::DIR_OUT:
+      if (cmd->out_size > 0) {
+        if (!cmd->buffer) return -1;
+        memcpy(data_area, cmd->buffer, (size_t)cmd->out_size);
+      }
+      header->data_phase = TASKFILE_OUT;
+      header->req_cmd = IDE_DRIVE_TASK_OUT;
+      break;
+    case ata_data::DIR_NONE:
+      header->data_phase = TASKFILE_IN;
+      header->req_cmd = IDE_DRIVE_TASK_NO_DATA;
+      break;
+    default:
+      return -1;
+  }
+  int rc = sys_ioctl(fd, HDIO_DRIVE_TASKFILE, block);
+  if (rc != 0) {
+    int err = errno;
+    char line[160];
+    snprintf(line, sizeof line, "ATA-HDIO command (%02X/%02X) failed. %s.", cmd->command & 0xFF,
+             cmd->feature & 0xFF, strerror(err));
+    LOG_ERROR(g_ll_log, line);
+    log_status_line(io_ports[7], io_ports[1], io_ports[2], io_ports[3], io_ports[4], io_ports[5]);
+    return rc;
+  }
+  cmd->data = (uint16_t)(hob_ports[0] << 8 | io_ports[0]);
+  cmd->feature = (uint16_t)(hob_ports[1] << 8 | io_ports[1]);
+  cmd->count = (uint16_t)(hob_ports[2] << 8 | io_ports[2]);
+  cmd->head = (uint16_t)(hob_ports[6] << 8 | io_ports[6]);
+  cmd->command = (uint16_t)(hob_ports[7] << 8 | io_ports[7]);
+  cmd->lba[0] = io_ports[3];
+  cmd->lba[1] = io_ports[4];
+  cmd->lba[2] = io_ports[5];
+  cmd->lba[3] = hob_ports[3];
+  cmd->lba[4] = hob_ports[4];
+  cmd->lba[5] = hob_ports[5];
+  if (cmd->direction == ata_data::DIR_IN && cmd->buffer && cmd->in_size > 0)
+    memcpy(cmd->buffer, data_area, (size_t)cmd->in_size);
+  return 0;
+}
+
+// ---- SCSI/ATA translation ----
+
+CSgSatl::CSgSatl() {
+  void* p = nullptr;
+  if (posix_memalign(&p, 4096, ATA_MAX_TRANSFER) != 0) p = nullptr;
+  data_buf = static_cast<unsigned char*>(p);
+  if (data_buf) memset(data_buf, 0, ATA_MAX_TRANSFER);
+}
+
+CSgSatl::~CSgSatl() { free(data_buf); }
+
+int CSgSatl::RunAtaCommand(int fd, ata_data* cmd, int timeout) {
+  if (!cmd) return -1;
+  return cmd->short_cdb ? RunAta12Command(fd, cmd, timeout) : RunAta16Command(fd, cmd, timeout);
+}
+
+int CSgSatl::RunAta16Command(int fd, ata_data* cmd, int timeout) { return RunSat(fd, cmd, timeout, false); }
+
+int CSgSatl::RunAta12Command(int fd, ata_data* cmd, int timeout) { return RunSat(fd, cmd, timeout, true); }
+
+int sat_check_sense(const unsigned char* sense) {
+  int rc = (sense[0] == 0x72 && sense[7] == 14 && sense[8] == 0x09 && sense[9] == 0x0C) ? 0 : 71;
+  if (sense[11] & 0x04) rc = 125;
+  if (sense[21] & 0x01) rc = 5;
+  return rc;
+}
+
+int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
+  if (!cmd || !data_buf) return -1;
+  // PROTOCOL << 1 | EXTEND, and the T_DIR/BYT_BLOK/T_LENGTH byte, by direction.
+  static const unsigned char proto[4] = {0x07, 0x09, 0x0B, 0x0D};
+  static const unsigned char flags[4] = {0x20, 0x2E, 0x26, 0x26};
+  int dir = cmd->direction;
+  if (dir < 0 || dir > 3 || (cdb12 && dir == ata_data::DIR_OUT_DMA)) return -1;
+  if (cmd->in_size < 0 || cmd->in_size > ATA_MAX_TRANSFER || cmd->out_size < 0 || cmd->out_size > ATA_MAX_TRANSFER)
+    return -1;
+
+  sg_io_hdr_t io;
+  unsigned char cdb[16];
+  unsigned char sense[32];
+  memset(data_buf, 0, ATA_MAX_TRANSFER);
+  memset(&io, 0, sizeof io);
+  memset(cdb, 0, sizeof cdb);
+  memset(sense, 0, sizeof sense);
+
+  io.interface_id = 'S';
+  io.cmd_len = cdb12 ? 12 : 16;
+  io.mx_sb_len = sizeof sense;
+  io.cmdp = cdb;
+  io.sbp = sense;
+  io.timeout = timeout ? (unsigned)timeout * 1000u : 5000u;
+
+  if (cdb12) {
+    cdb[0] = 0xA1;
+    cdb[3] = (uint8_t)cmd->feature;
+    cdb[4] = (uint8_t)cmd->count;
+    cdb[5] = cmd->lba[0];
+    cdb[6] = cmd->lba[1];
+    cdb[7] = cmd->lba[2];
+    cdb[8] = (uint8_t)cmd->head;
+    cdb[9] = (uint8_t)cmd->command;
+  } else {
+    cdb[0] = 0x85;
+    cdb[3] = (uint8_t)(cmd->feature >> 8);
+    cdb[4] = (uint8_t)cmd->feature;
+    cdb[5] = (uint8_t)(cmd->count >> 8);
+    cdb[6] = (uint8_t)cmd->count;
+    cdb[7] = cmd->lba[3];
+    cdb[8] = cmd->lba[0];
+    cdb[9] = cmd->lba[4];
+    cdb[10] = cmd->lba[1];
+    cdb[11] = cmd->lba[5];
+    cdb[12] = cmd->lba[2];
+    cdb[13] = (uint8_t)cmd->head;
+    cdb[14] = (uint8_t)cmd->command;
+  }
+  cdb[1] = proto[dir];
+  cdb[2] = flags[dir];
+  switch (dir) {
+    case ata_data::DIR_NONE:
+      io.dxfer_direction = SG_DXFER_NONE;
+      break;
+    case ata_data::DIR_IN:
+      io.dxfer_direction = SG_DXFER_FROM_DEV;
+      io.dxferp = data_buf;
+      io.dxfer_len = (unsigned)cmd->in_size;
+      break;
+    default:
+      if (cmd->out_size > 0) {
+        if (!cmd->buffer) return -1;
+        memcpy(data_buf, cmd->buffer, (size_t)cmd->out_size);
+      }
+      io.dxfer_direction = SG_DXFER_TO_DEV;
+      io.dxferp = data_buf;
+      io.dxfer_len = (unsigned)cmd->out_size;
+      break;
+  }
+
+  const char* form = cdb12 ? "ATA12-SAT" : "ATA16-SAT";
+  char line[256];
+  int rc = sys_ioctl(fd, SG_IO, &io);
+  if (rc != 0) {
+    int err = errno;
+    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. %s.", form, cmd->command & 0xFF,
+             cmd->feature & 0xFF, strerror(err));
+    LOG_ERROR(g_ll_log, line);
+    log_status_line(sense[21], sense[11], sense[13], sense[15], sense[17], sense[19]);
+    return rc;
+  }
+  rc = sat_check_sense(sense);
+  if (rc != 0) {
+    int n = snprintf(line, sizeof line, "%s command (%02X/%02X) bad sense: ", form, cmd->command & 0xFF,
+                     cmd->feature & 0xFF);
+    for (int i = 0; i < 22 && n > 0 && n < (int)sizeof line; ++i)
+      n += snprintf(line + n, sizeof line - (size_t)n, " %02X", sense[i]);
+    LOG_ERROR(g_ll_log, line);
+    log_status_line(sense[21], sense[11], sense[13], sense[15], sense[17], sense[19]);
+    return rc;
+  }
+  cmd->count = sense[13];
+  cmd->head = sense[20];
+  cmd->lba[0] = sense[15];
+  cmd->lba[1] = sense[17];
+  cmd->lba[2] = sense[19];
+  cmd->lba[3] = sense[14];
+  cmd->lba[4] = sense[16];
+  cmd->lba[5] = sense[18];
+  if (dir == ata_data::DIR_IN && cmd->buffer && cmd->in_size > 0) memcpy(cmd->buffer, data_buf, (size_t)cmd->in_size);
+  return 0;
+}
+
+// ---- probing ----
+
+static int probe_with(CAtaCmdTransport& t, int fd) {
+  ata_data cmd(ATA_CMD_IDENTIFY);
+  cmd.feature = 0;
+  cmd.count = 1;
+  cmd.direction = ata_data::DIR_IN;
+  cmd.in_size = 512;
+  cmd.buffer = nullptr;  // only whether the drive answers matters
+  return t.RunAtaCommand(fd, &cmd, 0);
+}
+
+int ata_probe_satl(int fd) {
+  CSgSatl t;
+  return probe_with(t, fd);
+}
+
+int ata_probe_ide(int fd) {
+  CIdeTaskfile t;
+  return probe_with(t, fd);
+}
+
+ata_probe_result_e ata_probe_transport(int fd) {
+  if (ata_probe_satl(fd) == 0) return ATA_PROBE_SAT;
+  if (ata_probe_ide(fd) == 0) return ATA_PROBE_IDE;
+  return ATA_PROBE_NONE;
+}

@@ -1,0 +1,75 @@
+// The two ways an ATA command reaches a drive through the kernel: the legacy
+// IDE taskfile ioctl and SCSI ATA PASS-THROUGH over SG_IO. Every ioctl goes
+// through sys_ioctl() so tests can answer it with a software drive.
+#pragma once
+#include <stdint.h>
+
+#include "ata/ata_data.h"
+
+// Largest data transfer of one command (eight 512-byte sectors).
+constexpr int ATA_MAX_TRANSFER = 4096;
+
+class CAtaCmdTransport {
+ public:
+  virtual ~CAtaCmdTransport() {}
+  // IDENTIFY DEVICE (packet 0) or IDENTIFY PACKET DEVICE into buf (512 bytes),
+  // with the text fields put into reading order.
+  virtual int Identify(int fd, unsigned char* buf, int packet);
+  // Runs one command; timeout in seconds (0 = transport default).
+  virtual int RunAtaCommand(int fd, ata_data* cmd, int timeout) = 0;
+};
+
+// Size of the kernel's taskfile request header in front of the data area.
+constexpr int IDE_TASK_HEADER_SIZE = 48;
+
+class CIdeTaskfile : public CAtaCmdTransport {
+ public:
+  CIdeTaskfile();
+  ~CIdeTaskfile() override;
+  int RunAtaCommand(int fd, ata_data* cmd, int timeout) override;
+
+  CIdeTaskfile(const CIdeTaskfile&) = delete;
+  CIdeTaskfile& operator=(const CIdeTaskfile&) = delete;
+
+ private:
+  unsigned char* block;      // header followed by the 4096-byte data area
+  struct ide_task_request_s* header;
+  unsigned char* io_ports;
+  unsigned char* hob_ports;
+  unsigned char* data_area;
+};
+
+class CSgSatl : public CAtaCmdTransport {
+ public:
+  CSgSatl();
+  ~CSgSatl() override;
+  int RunAtaCommand(int fd, ata_data* cmd, int timeout) override;
+  int RunAta16Command(int fd, ata_data* cmd, int timeout);
+  int RunAta12Command(int fd, ata_data* cmd, int timeout);
+
+  CSgSatl(const CSgSatl&) = delete;
+  CSgSatl& operator=(const CSgSatl&) = delete;
+
+ private:
+  int RunSat(int fd, ata_data* cmd, int timeout, bool cdb12);
+  unsigned char* data_buf;  // page aligned, ATA_MAX_TRANSFER bytes
+};
+
+// Result of the sense evaluation of an ATA PASS-THROUGH command: 0 for a valid
+// ATA Status Return descriptor, else 71 (EPROTO), 125 (ECANCELED, ABRT) or
+// 5 (EIO, ERR); the later rule wins.
+int sat_check_sense(const unsigned char* sense);
+
+// Which transport answered IDENTIFY DEVICE on an open device node.
+enum ata_probe_result_e {
+  ATA_PROBE_NONE = -1,  // neither transport answered
+  ATA_PROBE_SAT = 0,    // SCSI/ATA translation (same value as TRANSPORT_SAT)
+  ATA_PROBE_IDE = 1,    // IDE taskfile (same value as TRANSPORT_IDE)
+};
+
+// IDENTIFY DEVICE through a fresh CSgSatl / CIdeTaskfile with no data kept;
+// each returns the transport's result (0 = the drive answered).
+int ata_probe_satl(int fd);
+int ata_probe_ide(int fd);
+// SCSI/ATA translation first, then the IDE taskfile.
+ata_probe_result_e ata_probe_transport(int fd);
