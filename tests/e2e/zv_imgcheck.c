@@ -5,8 +5,8 @@
  *       Parses the report at byte 0 and prints key=value lines (status,
  *       x_lines, body_status, size, time, pass.N, data_offset, date).
  *       Exit 1 when there is no well-formed report.
- *   zv_imgcheck data IMAGE OFFSET KIND [ARGS]
- *       Checks every byte from OFFSET to the end of the image:
+ *   zv_imgcheck data IMAGE OFFSET[:END] KIND [ARGS]
+ *       Checks every byte from OFFSET to END (default: the end of the image):
  *         zero                   all bytes 0
  *         pattern HEXBYTES       byte at p is pattern[p mod len] (e.g. 55aa00)
  *         test                   sector numbers: bytes 0-3 of each sector big-endian
@@ -232,6 +232,10 @@ static int cmd_data(int argc, char** argv) {
   if (argc < 5) return 2;
   img = read_all(argv[2], &size);
   off = atoll(argv[3]);
+  if (strchr(argv[3], ':')) {
+    long long end = atoll(strchr(argv[3], ':') + 1);
+    if (end < size) size = end;
+  }
   kind = argv[4];
   if (!strcmp(kind, "zero")) {
     for (p = off; p < size; ++p)
