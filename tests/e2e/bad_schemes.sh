@@ -5,6 +5,7 @@
 # drive as it was.
 . "$(dirname "$0")/lib.bash" "$@"
 
+prepare_images
 ov=$work/overlay/e2e/broken-schemes
 mkdir -p "$ov"
 printf '' > "$ov/empty"
@@ -13,7 +14,6 @@ printf 'Random verify\nzero\n' > "$ov/no-name"
 printf '[Words only]\nnothing to see here\nno pattern either\n' > "$ov/words-only"
 head -c 3000 /dev/zero | tr '\0' '\377' > "$ov/binary"
 
-prepare_images
 run_vm --drives "sata0 usb0 vblk0" --overlay "$work/overlay" --timeout 300 -- \
   zv.schemedir=/e2e/broken-schemes zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.timeout=120
 rc=$?

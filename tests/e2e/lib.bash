@@ -33,11 +33,12 @@ finish() {
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86 is not installed"
 for t in cpio dpkg-deb depmod gcc; do command -v $t >/dev/null || skip "$t is not installed"; done
 
-image=$("$vm/build-image" --zorvane "$zorvane") || skip "the VM image could not be built (packages unavailable?)"
+# Tests that wipe need the device manager and the interface in the program.
+require_wiping_program() {
+  grep -qa "BlockDeviceMonitor" "$zorvane" && grep -qa "Confirm wiping" "$zorvane" ||
+    skip "this zorvane has no device discovery or interface yet"
+}
 
-# Fresh drive images and results for every run.
-rm -rf "$work"
-mkdir -p "$work/disks"
 
 # sha256 of every drive image, one "name hash" line each.
 image_sums() {
@@ -47,8 +48,12 @@ image_sums() {
   done
 }
 
+# Builds (or finds cached) the boot image, and makes fresh drive images.
 prepare_images() {
   local d
+  image=$("$vm/build-image" --zorvane "$zorvane") || skip "the VM image could not be built (packages unavailable?)"
+  rm -rf "$work"
+  mkdir -p "$work/disks"
   for d in $ZV_ALL_DRIVES; do zv_make_image "$work/disks" "$d"; done
   image_sums > "$work/sums-before"
 }
