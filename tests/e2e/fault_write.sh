@@ -2,9 +2,11 @@
 # A drive whose writes fail at one sector (QEMU blkdebug, EIO for every write
 # that touches sector 40000 of the virtio-blk disk), wiped unattended together
 # with a healthy one. The failing chunk is tried three times, the pass and its
-# verification are reported as failed, in the log and in the report at byte 0;
-# the chunk before it holds the random data, the rest of the disk its old
-# contents; the healthy drive is wiped as usual.
+# verification are reported as failed, in the log and in the report at byte 0.
+# On the image: random data up to the offset where the verification says the
+# data stop matching (the kernel writes the parts of the chunk before the bad
+# sector), the old contents in the bad sector and in every chunk after the
+# failing one; the healthy drive is wiped as usual.
 . "$(dirname "$0")/lib.bash" "$@"
 require_wiping_program
 
@@ -36,8 +38,12 @@ if "$imgcheck" report "$img" > "$work/vblk0.report"; then
   check "report status failed" test "$(r status)" = failed -a "$(r body_status)" = failed
   check "report: the pass failed" test "$(r pass.1)" = "pass 1: wiping pass [random] is failed"
   check "report: the verification failed" test "$(r pass.2)" = "pass 2: verifying pass is failed"
-  check "random data before the failing chunk" "$imgcheck" data "$img" "$(r data_offset):$bad_chunk" random $t0 $t1
-  check "old contents from the failing chunk on" cmp -s -i $bad_chunk "$img" "$work/vblk0.orig"
+  m=$(wipe_log | sed -n "s/.*Disk-$k: verifying pass 1 failed at offset \([0-9]*\)\. Data mismatch.*/\1/p" | head -1)
+  check "the mismatch lies in the failing chunk, not after the bad sector ($m)" \
+    test -n "$m" -a "${m:-0}" -gt $bad_chunk -a "${m:-0}" -le $(((bad_sector + 1) * 512))
+  check "random data up to the mismatch" "$imgcheck" data "$img" "$(r data_offset):$((m - 1))" random $t0 $t1
+  check "old contents in the bad sector" cmp -s -i $((bad_sector * 512)) -n 512 "$img" "$work/vblk0.orig"
+  check "old contents from the next chunk on" cmp -s -i $((bad_chunk + chunk)) "$img" "$work/vblk0.orig"
 else
   fail "vblk0: no well-formed report at byte 0: $(cat "$work/vblk0.report")"
 fi
