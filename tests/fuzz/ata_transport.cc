@@ -44,8 +44,24 @@ int answer_taskfile(void* arg) {
   return 0;
 }
 
+bool g_descriptor = false;
+
+// SG_IO from the input; in "descriptor" runs the sense data then start with
+// a valid ATA Status Return descriptor header, so that the fuzzed registers
+// are evaluated and copied back.
+int answer_sg_io(sg_io_hdr_t* io) {
+  int rc = fuzz_answer_sg_io(*g_in, io);
+  if (rc == 0 && g_descriptor && io->sbp && io->mx_sb_len >= 10) {
+    io->sbp[0] = 0x72;
+    io->sbp[7] = 14;
+    io->sbp[8] = 0x09;
+    io->sbp[9] = 0x0C;
+  }
+  return rc;
+}
+
 int answer(int, unsigned long request, void* arg) {
-  if (request == SG_IO) return fuzz_answer_sg_io(*g_in, static_cast<sg_io_hdr_t*>(arg));
+  if (request == SG_IO) return answer_sg_io(static_cast<sg_io_hdr_t*>(arg));
   if (request == HDIO_DRIVE_TASKFILE) return answer_taskfile(arg);
   errno = ENOTTY;
   return -1;
@@ -90,6 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (rc != 0 && rc != 71 && rc != 125 && rc != 5) abort();
 
   g_in = &in;
+  g_descriptor = (which & 0x10) != 0;
   ioctl_fn_t saved = g_ioctl;
   g_ioctl = answer;
   std::vector<unsigned char> buffer;
