@@ -1,6 +1,8 @@
 #include "fuzz_support.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/logger.h>
@@ -44,7 +46,19 @@ FuzzRoot::FuzzRoot() {
   // creating and removing files on a disk file system is slow.
   struct stat st;
   std::string base = stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  std::string tmpl = base + "/zv-fuzz-XXXXXX";
+  // Trees of fuzz processes that were killed (libFuzzer ends its fork-mode
+  // workers with a signal) are removed here; the name carries the owner's pid.
+  if (DIR* d = opendir(base.c_str())) {
+    while (struct dirent* e = readdir(d)) {
+      int pid = 0;
+      if (sscanf(e->d_name, "zv-fuzz-%d-", &pid) == 1 && pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) {
+        std::error_code ec;
+        fs::remove_all(base + "/" + e->d_name, ec);
+      }
+    }
+    closedir(d);
+  }
+  std::string tmpl = base + "/zv-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
   if (!mkdtemp(&tmpl[0])) {
     perror("mkdtemp");
     abort();
