@@ -71,6 +71,14 @@ class CChunkSource {
 
   bool TwoAreas() const { return areas[1] != nullptr; }
 
+  // The slot for the chunk after the one in `slot`: the same area when it
+  // holds that chunk already (zeros, or a pattern in the same phase), so
+  // that such a pass keeps using one area; otherwise the other area.
+  int NextSlot(int slot, uint64_t pos, uint64_t length) const {
+    if (!TwoAreas() || buf->Holds(*records[slot], pass, (long long)pos, (int)length)) return slot;
+    return 1 - slot;
+  }
+
   // Starts making the chunk of `length` bytes at `pos` into `slot`.
   void Start(int slot, uint64_t pos, uint64_t length) {
     Finish();
@@ -90,8 +98,13 @@ class CChunkSource {
   unsigned char* Get(int slot, uint64_t pos, uint64_t length) {
     Finish();
     if (made[slot] != pos || made_length[slot] != length) {
-      Start(slot, pos, length);
-      Finish();
+      if (buf->Holds(*records[slot], pass, (long long)pos, (int)length)) {
+        made[slot] = pos;
+        made_length[slot] = length;
+      } else {
+        Start(slot, pos, length);
+        Finish();
+      }
     }
     return areas[slot];
   }
@@ -322,9 +335,10 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
     unsigned char* data = source.Get(slot, pos, length);
     // The next chunk is made while this one is written, for the position a
     // whole write leads to; a short write has it made again.
-    int next_slot = source.TwoAreas() ? 1 - slot : slot;
     uint64_t next = pos + (g_debug_fast ? chunk : length);
-    if (next_slot != slot && next < total) source.Start(next_slot, next, length_of(chunk_at(next, total)));
+    uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
+    int next_slot = next < total ? source.NextSlot(slot, next, next_length) : slot;
+    if (next_slot != slot) source.Start(next_slot, next, next_length);
 
     long written;
     int attempts = 0;
@@ -377,7 +391,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   bool ahead = source.TwoAreas() && reads[1] && reader.Threaded();
 
   uint64_t pos = 0;
-  int slot = 0;
+  int rslot = 0, eslot = 0;  // read area and expected data of this chunk
   uint64_t length = length_of(chunk_at(0, total));
   reader.Start(reads[0], 0, length);
   source.Start(0, 0, length);
@@ -400,12 +414,13 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     uint64_t next = pos + done;
     uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
     // The next chunk is read and made while this one is compared.
-    int next_slot = ahead ? 1 - slot : slot;
-    if (ahead && next < total) reader.Start(reads[next_slot], next, next_length);
-    const unsigned char* expected = source.Get(slot, pos, length);
-    if (ahead && next < total) source.Start(next_slot, next, next_length);
+    int next_rslot = ahead ? 1 - rslot : rslot;
+    if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
+    const unsigned char* expected = source.Get(eslot, pos, length);
+    int next_eslot = ahead && next < total ? source.NextSlot(eslot, next, next_length) : eslot;
+    if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
 
-    const unsigned char* actual = reads[slot];
+    const unsigned char* actual = reads[rslot];
     if (memcmp(actual, expected, (size_t)got) != 0) {
       long k = 0;
       while (k < got && actual[k] == expected[k]) ++k;
@@ -427,8 +442,9 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
-    if (!ahead && pos < total) reader.Start(reads[slot], pos, next_length);
-    slot = next_slot;
+    if (!ahead && pos < total) reader.Start(reads[rslot], pos, next_length);
+    rslot = next_rslot;
+    eslot = next_eslot;
   }
   return 0;
 }

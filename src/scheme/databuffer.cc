@@ -111,6 +111,17 @@ const int kBlocksPerPiece = 64;
 
 }  // namespace
 
+bool CDataBuffer::Holds(const fill_record_t& last, int pass, long long offset, int length) const {
+  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
+  if (last.pass != pass || last.length < length) return false;
+  const CPass& p = scheme->passes[pass];
+  if (p.type == PASS_ZERO) return true;
+  if (p.type != PASS_PATTERN) return false;
+  // Same phase of the pattern.
+  long long period = p.pattern_length;
+  return period > 0 && last.offset % period == offset % period;
+}
+
 int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, int start, int previous_start,
                           long long offset, int length, CFillRunner* runner) {
   int count = scheme ? (int)scheme->passes.size() : 0;
@@ -125,7 +136,7 @@ int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, in
   const CPass& p = scheme->passes[pass];
   switch (p.type) {
     case PASS_ZERO:
-      if (last->pass == pass && last->length >= length) return 0;
+      if (Holds(*last, pass, offset, length)) return 0;
       memset(area, 0, length);
       break;
     case PASS_TEST:
@@ -145,7 +156,7 @@ int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, in
     case PASS_PATTERN: {
       long long period = p.pattern_length;
       if (period <= 0 || (size_t)period > p.pattern.size()) return -1;
-      if (last->pass == pass && last->length >= length && last->offset % period == offset % period) return 0;
+      if (Holds(*last, pass, offset, length)) return 0;
       fill_pattern(area, p, offset, length);
       break;
     }

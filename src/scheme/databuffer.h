@@ -61,6 +61,10 @@ class CDataBuffer {
   int FillArea(unsigned char* area, fill_record_t* last, int pass, int start, int previous_start, long long offset,
                int length, CFillRunner* runner);
   fill_record_t* GetLastFill() { return &last_fill; }
+  // Whether an area whose last fill is `last` already holds what pass `pass`
+  // writes at `offset` (the zero and pattern skips), so that filling it
+  // again would write nothing.
+  bool Holds(const fill_record_t& last, int pass, long long offset, int length) const;
 
   // The generated data (source of writes, expected data when verifying).
   unsigned char* GetWriteBuffer() const { return write_area; }
