@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "scheme/databuffer.h"
+#include "scheme/genpool.h"
 
 namespace {
 
@@ -81,6 +82,28 @@ void BM_RandomSha1(benchmark::State& s) { Fill(s, kRandom, 1); }
 void BM_ComplementOfRandomIsaac64(benchmark::State& s) { Fill(s, kComplement, 0); }
 void BM_ComplementOfRandomIsaac(benchmark::State& s) { Fill(s, kComplement, 2); }
 
+// Random chunks as a wipe makes them: one pool job per chunk, its blocks
+// spread over the generation pool (one thread per core).
+void BM_RandomIsaac64Pool(benchmark::State& state) {
+  static CScheme scheme = bench_scheme();
+  std::unique_ptr<CDataBuffer> buf(CDataBuffer::Create(&scheme, 0));
+  CGenPool& pool = CGenPool::Instance();
+  fill_record_t rec;
+  long long offset = 0;
+  double wall = 0;
+  for (auto _ : state) {
+    double w0 = clock_s(CLOCK_MONOTONIC);
+    auto job = pool.Submit(
+        [&] { buf->FillArea(buf->GetWriteBuffer(), &rec, kRandom, 1000, 999, offset, kDataBufferSize, &pool); });
+    pool.Wait(job);
+    wall += clock_s(CLOCK_MONOTONIC) - w0;
+    offset += kDataBufferSize;
+  }
+  state.SetBytesProcessed((int64_t)state.iterations() * kDataBufferSize);
+  if (wall > 0) state.counters["GB/s"] = (double)state.iterations() * kDataBufferSize / 1e9 / wall;
+  state.counters["threads"] = pool.Threads();
+}
+
 BENCHMARK(BM_Zero)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Test)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Pattern)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -89,6 +112,7 @@ BENCHMARK(BM_RandomIsaac)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RandomSha1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ComplementOfRandomIsaac64)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ComplementOfRandomIsaac)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RandomIsaac64Pool)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -2,12 +2,13 @@
 // device in 16 MiB chunks with direct I/O, and the read-back of the passes
 // marked for verification.
 //
-// The program must not be what the device waits for: the data of the next
-// chunk is generated on the process-wide generation pool while the current
-// one is written (or read back and compared), and the verify pass reads the
-// next chunk on a reader thread while it compares the current one. Writes
-// stay on the pass's own thread, one at a time and in order, so messages,
-// retries, progress and cancellation are those of a plain chunk loop.
+// The program must not be what the device waits for: random data for the
+// next chunk is generated on the process-wide generation pool while the
+// current chunk is written (or read back and compared), and the verify pass
+// reads the next chunk on a reader thread while it compares the current one.
+// Writes stay on the pass's own thread, one at a time and in order, so
+// messages, retries, progress and cancellation are those of a plain chunk
+// loop.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -51,18 +52,36 @@ int elapsed_seconds(uint64_t t0) { return (int)((get_nanotime() - t0) / 10000000
 uint64_t chunk_at(uint64_t pos, uint64_t total) { return total - pos < kChunkSize ? total - pos : kChunkSize; }
 uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLength ? kFastDebugLength : chunk; }
 
-// Makes the data of the chunks of one pass on the generation pool. Two areas
-// take turns: the buffer's write area (slot 0) and one of its own (slot 1),
-// so that one chunk is made while the other is in use. At most one chunk is
-// being made at a time. Without the second area (no memory for it) slot 0 is
-// the only one and every chunk is made just before its use.
+// Whether the data of a pass comes from the random generator (a random pass,
+// or complements of one): such data costs far more to make than to write.
+bool is_random_data(const CScheme* scheme, int pass) {
+  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
+  while (scheme->passes[pass].type == PASS_COMPLEMENT && pass > 0) --pass;
+  return scheme->passes[pass].type == PASS_RANDOM;
+}
+
+// Makes the data of the chunks of one pass.
+//
+// Random data is made on the generation pool, into two areas that take
+// turns: the buffer's write area (slot 0) and one of its own (slot 1), so
+// that one chunk is made while the other is in use. At most one chunk is
+// being made at a time.
+//
+// All other data is made on the calling thread into the write area, just
+// before its use: zeros and a pattern in the same phase are not made again
+// at all, a test pattern only gets its sector numbers rewritten, and what is
+// left is a memory fill far faster than any device. Made there, the data is
+// still in this core's caches when the I/O copies it.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
-      : pool(CGenPool::Instance()), buf(b), pass(p), start(s), previous_start(ps), second(kChunkSize) {
+      : pool(CGenPool::Instance()), buf(b), pass(p), start(s), previous_start(ps),
+        offload(is_random_data(b->GetScheme(), p)) {
     areas[0] = buf->GetWriteBuffer();
     records[0] = buf->GetLastFill();
-    areas[1] = second.get();
+    // Without memory for the second area, slot 0 is the only one.
+    if (offload) second.reset(new CAlignedBuffer(kChunkSize));
+    areas[1] = second ? second->get() : nullptr;
     records[1] = &second_record;
   }
   ~CChunkSource() { Abandon(); }
@@ -84,13 +103,17 @@ class CChunkSource {
     Finish();
     made[slot] = pos;
     made_length[slot] = length;
+    // The result is not looked at: a fill fails only for a scheme the wipe
+    // could not run at all, and the verification shows any such failure.
+    if (!offload) {
+      buf->FillArea(areas[slot], records[slot], pass, start, previous_start, (long long)pos, (int)length, nullptr);
+      return;
+    }
     CDataBuffer* b = buf;
     unsigned char* area = areas[slot];
     fill_record_t* record = records[slot];
     int p = pass, s = start, ps = previous_start;
     CGenPool* runner = &pool;
-    // The result is not looked at: a fill fails only for a scheme the wipe
-    // could not run at all, and the verification shows any such failure.
     job = pool.Submit([=] { b->FillArea(area, record, p, s, ps, (long long)pos, (int)length, runner); });
   }
 
@@ -128,7 +151,8 @@ class CChunkSource {
   CGenPool& pool;
   CDataBuffer* buf;
   int pass, start, previous_start;
-  CAlignedBuffer second;
+  bool offload;  // made on the pool
+  std::unique_ptr<CAlignedBuffer> second;
   fill_record_t second_record;
   unsigned char* areas[2];
   fill_record_t* records[2];
@@ -333,8 +357,8 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
     uint64_t chunk = chunk_at(pos, total);
     uint64_t length = length_of(chunk);
     unsigned char* data = source.Get(slot, pos, length);
-    // The next chunk is made while this one is written, for the position a
-    // whole write leads to; a short write has it made again.
+    // Random data for the next chunk is made while this one is written, for
+    // the position a whole write leads to; a short write has it made again.
     uint64_t next = pos + (g_debug_fast ? chunk : length);
     uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
     int next_slot = next < total ? source.NextSlot(slot, next, next_length) : slot;
@@ -388,7 +412,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   // Declared last: destroyed first, so no read is still under way into the
   // areas when they go.
   CChunkReader reader(name + " reader", read, fd);
-  bool ahead = source.TwoAreas() && reads[1] && reader.Threaded();
+  bool ahead = reads[1] && reader.Threaded();
 
   uint64_t pos = 0;
   int rslot = 0, eslot = 0;  // read area and expected data of this chunk
@@ -417,7 +441,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     int next_rslot = ahead ? 1 - rslot : rslot;
     if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
     const unsigned char* expected = source.Get(eslot, pos, length);
-    int next_eslot = ahead && next < total ? source.NextSlot(eslot, next, next_length) : eslot;
+    int next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
     if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
 
     const unsigned char* actual = reads[rslot];

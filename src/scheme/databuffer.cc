@@ -60,8 +60,10 @@ int CDataBuffer::FillBuffer(int pass, int start, int previous_start, long long o
 
 namespace {
 
-void fill_test(unsigned char* area, long long offset, int length) {
-  memset(area, 0, length);
+// With `heads_only` the area already holds test data at the same position
+// within a sector: only the sector numbers change.
+void fill_test(unsigned char* area, long long offset, int length, bool heads_only) {
+  if (!heads_only) memset(area, 0, length);
   long long end = offset + length;
   // The sector holding the first byte, then every following sector start.
   for (long long sector = offset / kTestSectorSize; sector * kTestSectorSize < end; ++sector) {
@@ -140,7 +142,8 @@ int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, in
       memset(area, 0, length);
       break;
     case PASS_TEST:
-      fill_test(area, offset, length);
+      fill_test(area, offset, length,
+                last->pass == pass && last->length >= length && last->offset % kTestSectorSize == offset % kTestSectorSize);
       break;
     case PASS_RANDOM:
       FillRandom(area, start, offset, length, runner);
