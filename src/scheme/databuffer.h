@@ -54,7 +54,9 @@ class CDataBuffer {
   // writes at device offsets offset .. offset + length - 1. 0 or -1.
   int FillBuffer(int pass, int start, int previous_start, long long offset, int length);
   // FillBuffer into another area of at least `length` bytes, with that area's
-  // own record of its last fill (`GetLastFill()` for the write area). With a
+  // own record of its last fill (`GetLastFill()` for the write area). Over
+  // test data at the same position within a sector, a test fill rewrites
+  // only the sector numbers. With a
   // runner, the whole random blocks are generated in pieces on its threads;
   // the bytes are the same. Fills of one buffer must not overlap in time (a
   // block entered in its middle uses the generator state).
