@@ -6,9 +6,13 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "devmgr/devmgr.h"
 #include "scheme/scheme.h"
 
 int main() {
+  // Lives for the whole session; no thread is started yet.
+  CBlkDevMgr mgr;
+
   read_mode_flags();
 
   // The session date, taken once.
@@ -34,5 +38,7 @@ int main() {
     fputs("Error: Unable to load wiping schemes.\n", stderr);
     return -1;
   }
+
+  mgr.StartScanDevices();
   return 0;
 }
