@@ -3,6 +3,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <log4cplus/initializer.h>
+
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
@@ -10,6 +12,8 @@
 #include "scheme/scheme.h"
 
 int main() {
+  // Lives until the end of main, after everything that may still log.
+  log4cplus::Initializer log_init;
   // Lives for the whole session; no thread is started yet.
   CBlkDevMgr mgr;
 

@@ -15,6 +15,9 @@
 #include "app/util.h"
 #include "ata/ata_transport.h"
 #include "ata/blkdev_ata.h"
+#include "device/blkdev_removable.h"
+#include "device/blkdev_scsi.h"
+#include "device/scsi.h"
 
 blkdev_kind_e decide_blkdev_kind(const blkdev_facts& f, const blkdev_probe_fn& satl, const blkdev_probe_fn& ide,
                                  const blkdev_probe_fn& scsi) {
@@ -32,17 +35,15 @@ const char* usb_bus_name(const std::string& device_path) {
   return device_path.find("/usb2") != std::string::npos ? "USB2" : "USB";
 }
 
-// The one place where a device kind becomes a class. Floppy, SD/MMC, USB
-// and SCSI drives are served by the generic class until their own classes
-// exist.
+// The one place where a device kind becomes a class.
 CBlkDev* CBlkDevProbe::CreateDevice(blkdev_kind_e kind) {
   switch (kind) {
     case BLKDEV_KIND_ATA_SAT: return new CBlkDevAta(CBlkDevAta::TRANSPORT_SAT);
     case BLKDEV_KIND_ATA_IDE: return new CBlkDevAta(CBlkDevAta::TRANSPORT_IDE);
-    case BLKDEV_KIND_FLOPPY:
-    case BLKDEV_KIND_MMC:
-    case BLKDEV_KIND_USB:
-    case BLKDEV_KIND_SCSI:
+    case BLKDEV_KIND_FLOPPY: return new CBlkDevFloppy();
+    case BLKDEV_KIND_MMC: return new CBlkDevMmc();
+    case BLKDEV_KIND_USB: return new CBlkDevUsb();
+    case BLKDEV_KIND_SCSI: return new CBlkDevScsi();
     case BLKDEV_KIND_GENERIC: break;
   }
   return new CBlkDev();
@@ -87,9 +88,12 @@ int CBlkDevProbe::ProbeIDE(int fd) {
   return rc;
 }
 
-// A standard INQUIRY answers here once the SCSI command class is in; until
-// then no drive counts as answering it.
-int CBlkDevProbe::ProbeSCSI(int) { return -1; }
+int CBlkDevProbe::ProbeSCSI(int fd) {
+  CScsiInquiryCmd inquiry;
+  int rc = inquiry.Run(fd, -1);
+  if (rc == 0) bus = 6;
+  return rc;
+}
 
 void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* dev) {
   if (!dev) return;

@@ -83,7 +83,7 @@ TEST_F(DevMgrTest, ListingSkipsRamLoopMtdAndDotNames) {
                        "debug"));
 }
 
-TEST_F(DevMgrTest, FirstPassFindsTheDrivesHoldsBackCdDvdAndEndsDetection) {
+TEST_F(DevMgrTest, FirstPassFindsTheDrivesHoldsBackCdDvdAndFloppiesAndEndsDetection) {
   fake_drive d;
   d.minor = 1;
   sys.AddDrive("sdb", d);
@@ -94,6 +94,11 @@ TEST_F(DevMgrTest, FirstPassFindsTheDrivesHoldsBackCdDvdAndEndsDetection) {
   cd.type = 5;
   cd.minor = 2;
   sys.AddDrive("sr0", cd);
+  fake_drive floppy;
+  floppy.model = "";
+  floppy.minor = 3;
+  sys.AddDrive("fd0", floppy);
+  sys.WriteFile("/sys/block/fd0/dev", "2:0\n");
   sys.MakeDir("/sys/block/loop0");
   sys.MakeDir("/sys/block/ram0");
 
@@ -105,13 +110,16 @@ TEST_F(DevMgrTest, FirstPassFindsTheDrivesHoldsBackCdDvdAndEndsDetection) {
 
   EXPECT_EQ((std::vector<std::string>{"sda", "sdb"}), Names());
   EXPECT_EQ((std::vector<std::string>{"attached sda", "attached sdb"}), hook.Summary());
-  EXPECT_EQ(1, mgr->GetHeldBackCount());
-  EXPECT_EQ("sr0", mgr->GetHeldBackDev(0)->name);
+  // Held back in the order found: fd0, sr0.
+  ASSERT_EQ(2, mgr->GetHeldBackCount());
+  EXPECT_EQ("fd0", mgr->GetHeldBackDev(0)->name);
+  EXPECT_EQ("sr0", mgr->GetHeldBackDev(1)->name);
   EXPECT_FALSE(mgr->GetBlkDev(-1));
   EXPECT_FALSE(mgr->GetBlkDev(mgr->GetCount()));
   EXPECT_TRUE(logs.Has("Device 'sda' - connected.", "debug"));
   EXPECT_TRUE(logs.Has("Initializing device sr0", "debug"));
   EXPECT_FALSE(logs.Has("Device 'sr0'"));
+  EXPECT_FALSE(logs.Has("Device 'fd0'"));
   EXPECT_FALSE(logs.Has("loop0"));
   EXPECT_TRUE(logs.Has("BlockDeviceMonitor: device 'sda' connected to system.", "debug"));
   EXPECT_EQ(2u << 20, mgr->GetBlkDev(0)->size_bytes);

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 #include "ata/ata_drive_model.h"
 #include "devmgr/devmgr.h"
 #include "device/device_fixture.h"
+#include "device/scsi_fixture.h"
 
 // What sysfs says about one fake drive.
 struct fake_drive {
@@ -73,10 +75,12 @@ class FakeSys : public TempRoot {
   }
 };
 
-// Answers the ioctls of the drives: software ATA drives by image name, and
-// "not a tty" for everything else, so no ioctl reaches a real device.
+// Answers the ioctls of the drives by image name: software ATA drives,
+// software SCSI devices, and "not a tty" for everything else, so no ioctl
+// reaches a real device.
 class FakeIoctl {
  public:
+  typedef std::function<int(int, unsigned long, void*)> answer_fn;
   FakeIoctl() : saved(g_ioctl) {
     active() = this;
     g_ioctl = &Dispatch;
@@ -86,8 +90,14 @@ class FakeIoctl {
     active() = nullptr;
   }
   void AddAta(const std::string& name, AtaDriveModel* m) {
+    Add(name, [m](int fd, unsigned long r, void* a) { return m->Ioctl(fd, r, a); });
+  }
+  void AddScsi(const std::string& name, FakeScsiDevice* d) {
+    Add(name, [d](int fd, unsigned long r, void* a) { return d->Ioctl(fd, r, a); });
+  }
+  void Add(const std::string& name, answer_fn fn) {
     std::lock_guard<std::mutex> g(mu);
-    drives[name] = m;
+    drives[name] = fn;
   }
 
  private:
@@ -97,7 +107,7 @@ class FakeIoctl {
   }
   static int Dispatch(int fd, unsigned long request, void* arg) {
     FakeIoctl* self = active();
-    AtaDriveModel* m = nullptr;
+    answer_fn fn;
     if (self) {
       char link[64], target[PATH_MAX];
       snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -107,18 +117,18 @@ class FakeIoctl {
         const char* base = strrchr(target, '/');
         std::lock_guard<std::mutex> g(self->mu);
         auto it = self->drives.find(base ? base + 1 : target);
-        if (it != self->drives.end()) m = it->second;
+        if (it != self->drives.end()) fn = it->second;
       }
     }
-    if (!m) {
+    if (!fn) {
       errno = ENOTTY;
       return -1;
     }
-    return m->Ioctl(fd, request, arg);
+    return fn(fd, request, arg);
   }
   ioctl_fn_t saved;
   std::mutex mu;
-  std::map<std::string, AtaDriveModel*> drives;
+  std::map<std::string, answer_fn> drives;
 };
 
 // The monitor's one-second pause, held until the test lets a pass go on.

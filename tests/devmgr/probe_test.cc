@@ -9,6 +9,8 @@
 #include <string>
 
 #include "ata/blkdev_ata.h"
+#include "device/blkdev_removable.h"
+#include "device/blkdev_scsi.h"
 #include "devmgr/blkdev_probe.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/log_capture.h"
@@ -176,7 +178,7 @@ TEST_F(ProbeTest, UsbSticksCarryTheirBusAndBridgesThatPassAtaBecomeAtaDevices) {
 
   auto s = Create("sdb");
   ASSERT_TRUE(s);
-  EXPECT_EQ(nullptr, dynamic_cast<CBlkDevAta*>(s.get()));
+  EXPECT_NE(nullptr, dynamic_cast<CBlkDevUsb*>(s.get()));
   EXPECT_EQ(3, s->bus);
   EXPECT_EQ("USB2", s->type_name);
 
@@ -185,6 +187,42 @@ TEST_F(ProbeTest, UsbSticksCarryTheirBusAndBridgesThatPassAtaBecomeAtaDevices) {
   EXPECT_NE(nullptr, dynamic_cast<CBlkDevAta*>(b.get()));
   EXPECT_EQ(5, b->bus);
   EXPECT_EQ("USB", b->type_name);
+}
+
+TEST_F(ProbeTest, CardsFloppiesAndScsiDrivesGetTheirClasses) {
+  FakeScsiDevice scsi;
+  scsi.inquiry[-1] = StandardInquiry("ZVTEST", "SAS Disk", {});
+  ioctls.AddScsi("sdd", &scsi);
+  fake_drive d;
+  d.minor = 4;
+  sys.AddDrive("sdd", d);
+  d.minor = 5;
+  sys.AddDrive("mmcblk0", d);
+  d.minor = 6;
+  d.model = "";
+  sys.AddDrive("fd0", d);
+  sys.WriteFile("/sys/block/fd0/dev", "2:0\n");
+
+  auto s = Create("sdd");
+  ASSERT_TRUE(s);
+  EXPECT_NE(nullptr, dynamic_cast<CBlkDevScsi*>(s.get()));
+  EXPECT_EQ(6, s->bus);
+  // Translation was tried first and got no ATA answer.
+  ASSERT_GE(scsi.sent.size(), 2u);
+  EXPECT_EQ(0x85, scsi.sent.front().cdb[0]);
+  EXPECT_EQ(0x12, scsi.sent.back().cdb[0]);
+
+  auto m = Create("mmcblk0");
+  ASSERT_TRUE(m);
+  EXPECT_NE(nullptr, dynamic_cast<CBlkDevMmc*>(m.get()));
+  EXPECT_EQ(1, m->bus);
+
+  auto f = Create("fd0");
+  ASSERT_TRUE(f);
+  EXPECT_NE(nullptr, dynamic_cast<CBlkDevFloppy*>(f.get()));
+  EXPECT_EQ(2, f->major);
+  EXPECT_EQ(1, f->bus);
+  EXPECT_FALSE(f->CanBeWiped());
 }
 
 TEST_F(ProbeTest, UnreadableSysfsNumbersAreReported) {
