@@ -27,6 +27,7 @@ void CScreen::Shutdown() {
     windows.pop_front();
     delete w;
   }
+  layout_changed = 0;
   if (scr) {
     endwin();
     scr = nullptr;
