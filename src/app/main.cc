@@ -3,12 +3,16 @@
 #include <cstring>
 #include <ctime>
 
+#include <log4cplus/initializer.h>
+
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
 #include "scheme/scheme.h"
 
 int main() {
+  // Lives until the end of main, after everything that may still log.
+  log4cplus::Initializer log_init;
   read_mode_flags();
 
   // The session date, taken once.
