@@ -98,9 +98,9 @@ class ProbeWindow : public CGenericWnd {
 };
 
 TEST(WindowLoop, OffersKeysTopDownAndRedrawsEveryTick) {
+  std::vector<std::string> log;  // outlives the windows, which the terminal deletes
   VirtualTerminal vt(25, 80);
   ASSERT_TRUE(vt.Ok());
-  std::vector<std::string> log;
   g_scr.AddWindow(new ProbeWindow(&log, "bottom", 1, 0));
   g_scr.AddWindow(new ProbeWindow(&log, "top", 0, 0));
   g_scr.AddWindow(nullptr);  // ignored
@@ -115,9 +115,9 @@ TEST(WindowLoop, OffersKeysTopDownAndRedrawsEveryTick) {
 }
 
 TEST(WindowLoop, ConsumedKeyStopsAndDrawingPropagatesUpwards) {
+  std::vector<std::string> log;  // outlives the windows, which the terminal deletes
   VirtualTerminal vt(25, 80);
   ASSERT_TRUE(vt.Ok());
-  std::vector<std::string> log;
   g_scr.AddWindow(new ProbeWindow(&log, "a", 0, 1));  // draws: everything above repaints
   g_scr.AddWindow(new ProbeWindow(&log, "b", 0, 0));
   g_scr.AddWindow(new ProbeWindow(&log, "c", 1, 0));  // consumes every key
@@ -128,9 +128,9 @@ TEST(WindowLoop, ConsumedKeyStopsAndDrawingPropagatesUpwards) {
 }
 
 TEST(WindowLoop, RemovedWindowMakesTheNextRedrawRepaintEverything) {
+  std::vector<std::string> log;  // outlives the windows, which the terminal deletes
   VirtualTerminal vt(25, 80);
   ASSERT_TRUE(vt.Ok());
-  std::vector<std::string> log;
   g_scr.AddWindow(new ProbeWindow(&log, "a", 0, 0));
   ProbeWindow* b = new ProbeWindow(&log, "b", 0, 0);
   g_scr.AddWindow(b);
