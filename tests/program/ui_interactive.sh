@@ -11,13 +11,16 @@ sandbox_init
 tui_init
 fail=0
 
-sandbox_add_drive sda 96 "Disk Alpha" ACME
+sandbox_add_drive sda 48 "Disk Alpha" ACME
 sandbox_add_drive sdb 4 "Disk Beta" ACME
-sandbox_add_drive sdc 96 "Disk Gamma" ACME
+sandbox_add_drive sdc 48 "Disk Gamma" ACME
 for d in sda sdb sdc; do
   head -c "$(stat -c %s "$(sandbox_image $d)")" /dev/urandom | dd of="$(sandbox_image $d)" conv=notrunc status=none
 done
 beta_before=$(sha256sum < "$(sandbox_image sdb)")
+# Slow the two drives to be wiped down, so that the progress can be watched.
+throttled=1
+tui_throttle sda 16 && tui_throttle sdc 16 || throttled=0
 
 tui_start 80 25 USE_NODELAY=1
 check "drives listed" tui_wait "Disk Gamma" 20
@@ -25,7 +28,7 @@ check "legend of the normal mode" tui_wait "[M]enu [S]elect [W]ipe [R]escan" 2
 tui_keys S Down Down S
 sleep 0.5
 check "two drives tagged WIPE" [ "$(tui_screen | grep -c ' WIPE ')" = 2 ]
-check "the unselected drive keeps ----" tui_wait " 2 ---- 4.1 MB" 2
+check "the unselected drive keeps ----" tui_wait "  2 ---- 4.1 MB" 2
 
 # Options menu: look, then cancel.
 tui_keys m
@@ -54,16 +57,22 @@ check "countdown legend" tui_wait "Enter-Start Any other key-Cancel" 2
 check "countdown running" tui_wait "[00:1" 2
 check "log pane shown" tui_wait " Log " 2
 tui_keys Enter
-check "first pass in progress" tui_wait "Wiping 1/3" 20
-p1=$(tui_screen | grep -o 'Wiping [0-9]/3 *[0-9.]*%' | head -n 1)
-check "speed and time left shown" tui_wait "ETA" 5
-moved=0
-for i in $(seq 1 200); do
-  p2=$(tui_screen | grep -o 'Wiping [0-9]/3 *[0-9.]*%' | head -n 1)
-  if [ -n "$p2" ] && [ "$p2" != "$p1" ]; then moved=1; break; fi
-  sleep 0.1
-done
-check "progress moves ('$p1' -> '${p2:-}')" [ "$moved" = 1 ]
+if [ "$throttled" = 1 ]; then
+  check "first pass in progress" tui_wait "Wiping 1/3" 20
+  p1=$(tui_screen | grep -o 'Wiping [0-9]/3 *[0-9.]*%' | head -n 1)
+  check "speed and time left shown" tui_wait "MB/s ETA " 5
+  moved=0
+  for i in $(seq 1 200); do
+    p2=$(tui_screen | grep -o 'Wiping [0-9]/3 *[0-9.]*%' | head -n 1)
+    if [ -n "$p2" ] && [ "$p2" != "$p1" ]; then moved=1; break; fi
+    sleep 0.1
+  done
+  check "progress moves ('$p1' -> '${p2:-}')" [ "$moved" = 1 ]
+  check "both drives progress at once" [ "$(tui_screen | grep -c 'Wiping [0-9]/3')" = 2 ]
+  tui_screen | grep -m1 'Wiping [0-9]/3' | sed 's/^/     /'
+else
+  echo "skip progress checks: this machine cannot slow the drives down"
+fi
 
 done_both=0
 for i in $(seq 1 600); do

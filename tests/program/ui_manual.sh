@@ -10,10 +10,12 @@ tui_init
 fail=0
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
-sandbox_add_drive sdb 512 "Disk Beta" ACME
+sandbox_add_drive sdb 64 "Disk Beta" ACME
 # A marker at the very end of sdb: a cancelled wipe never gets there.
 img=$(sandbox_image sdb)
-printf 'END-MARKER-END-MARKER' | dd of="$img" bs=1 seek=$(( (512 << 20) - 512 )) conv=notrunc status=none
+printf 'END-MARKER-END-MARKER' | dd of="$img" bs=1 seek=$(( (64 << 20) - 512 )) conv=notrunc status=none
+# Slow sdb down so that the wipe is still running when Cancel comes.
+tui_throttle sdb 16 || sandbox_skip "this machine cannot slow a drive down"
 
 tui_start 120 40 USE_SHELL=1 SCHEME=dod7
 check "drives listed" tui_wait "Disk Beta" 20
@@ -30,9 +32,11 @@ tui_keys d
 check "menu offers Cancel" tui_wait "Cancel" 5
 tui_keys Enter
 check "wipe stopped" tui_wait_gone "Wiping " 20
+check "row shows the wipe did not complete" tui_wait "Disk Beta             Failed." 5
 sleep 1
 check "the end of the drive was never reached" bash -c "tail -c 512 '$img' | grep -qa END-MARKER"
 tui_keys q
 check "program ends" tui_wait_exit 20
 check "exit status 0" [ "${TUI_RC:-x}" = 0 ]
+check "cancellation in the session log" grep -qF "Disk-sdb: wiping cancelled at pass 1" "$SANDBOX_OUT/zorvane.log"
 exit $fail

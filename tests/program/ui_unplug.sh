@@ -14,7 +14,7 @@ sandbox_add_drive sdb 4 "Disk Beta" ACME
 tui_start 80 25
 check "drives listed" tui_wait "Disk Beta" 20
 tui_ns rm -rf "$(tui_path /sys/block/sdb)"
-check "shown disconnected" tui_wait " --- disconnected --- " 10
+check "shown disconnected" tui_wait "Disk Beta              --- disconnected ---" 10
 start=$(date +%s)
 check "gone from the list" tui_wait_gone "Disk Beta" 45
 took=$(( $(date +%s) - start ))

@@ -47,7 +47,7 @@ done
 check "sector dump of sector 0" tui_wait "Sector (0-8191): 0 / Hex (0-1FFF): 0" 3
 check "report bytes in hex" tui_wait "0000: 44 61 74 65 3A 20" 3
 check "report text in the character column" tui_wait "Date: " 1
-check "completion status in the dump" tui_wait "X-Completion-Sta" 1
+check "completion status in the dump" tui_wait "ion-Status: succ" 1
 tui_keys NPage
 check "Page Down moves to sector 1" tui_wait "Sector (0-8191): 1 / Hex (0-1FFF): 1" 3
 tui_keys PPage

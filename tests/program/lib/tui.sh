@@ -10,6 +10,9 @@
 #   tui_ns COMMAND...                       # runs a command in the program's mount namespace
 #   tui_path PATH                           # PATH as seen from tui_ns (/sys/block/sdb -> .../root/sys/block/sdb)
 #   tui_wait_exit [SECONDS]                 # waits for the program to end; its exit status in TUI_RC
+#   tui_throttle NAME MIB_PER_S             # before tui_start: the program's I/O on that drive is slowed
+#                                           # down (blkio cgroup), so that progress can be watched; returns 1
+#                                           # when this machine cannot throttle
 # The tmux server has a socket of its own and is stopped on exit.
 
 tui_init() {
@@ -27,6 +30,20 @@ tui_cleanup() {
     [ -f "$SANDBOX/tui.pid" ] && kill -0 "$(cat "$SANDBOX/tui.pid")" 2>/dev/null || break
     sleep 0.1
   done
+  [ -n "${TUI_CGROUP:-}" ] && rmdir "$TUI_CGROUP" 2>/dev/null
+}
+
+tui_throttle() {
+  local name=$1 mibps=$2 blkio=/sys/fs/cgroup/blkio
+  [ -f "$blkio/blkio.throttle.write_bps_device" ] || return 1
+  if [ -z "${TUI_CGROUP:-}" ]; then
+    TUI_CGROUP=$blkio/zv-test-$$
+    mkdir -p "$TUI_CGROUP" || { TUI_CGROUP=; return 1; }
+  fi
+  local majmin
+  majmin=$(grep "^$name|" "$SANDBOX/drives" | cut -d'|' -f2)
+  echo "$majmin $((mibps << 20))" > "$TUI_CGROUP/blkio.throttle.write_bps_device" || return 1
+  echo "$majmin $((mibps << 20))" > "$TUI_CGROUP/blkio.throttle.read_bps_device" || return 1
 }
 
 tui_start() {
@@ -34,17 +51,18 @@ tui_start() {
   sandbox_write_setup
   rm -f "$SANDBOX/tui.rc" "$SANDBOX/tui.pid"
   {
-    echo 'echo $$ > "$SANDBOX/tui.pid"'
-    printf 'PROGRAM=%q ROOTFS=%q SANDBOX_HOOK=%q unshare -m --propagation private bash %q %q' \
-      "$PROGRAM" "$SANDBOX_ROOT/rootfs" "${SANDBOX_HOOK:-}" "$SANDBOX/setup.sh" "$SANDBOX"
-    printf ' %q' "$@"
+    [ -n "${TUI_CGROUP:-}" ] && echo "echo \$\$ > $TUI_CGROUP/cgroup.procs"
+    # The shell inside the namespace writes its pid, for tui_ns.
+    printf 'PROGRAM=%q ROOTFS=%q SANDBOX_HOOK=%q unshare -m --propagation private bash -c %q _ %q %q' \
+      "$PROGRAM" "$SANDBOX_ROOT/rootfs" "${SANDBOX_HOOK:-}" \
+      'echo $$ > "$SANDBOX/tui.pid"; exec bash "$@"' "$SANDBOX/setup.sh" "$SANDBOX"
+    [ $# -gt 0 ] && printf ' %q' "$@"
     echo ' 2> "$SANDBOX/stderr"'
     echo 'echo $? > "$SANDBOX/tui.rc"'
   } > "$SANDBOX/tui-run.sh"
   tmux -L "$TUI_SOCKET" -f /dev/null new-session -d -s "$TUI_SESSION" -x "$cols" -y "$lines" \
     "SANDBOX=$SANDBOX exec bash $SANDBOX/tui-run.sh"
   tmux -L "$TUI_SOCKET" set-option -t "$TUI_SESSION" -g status off >/dev/null
-  # The shell in the pane writes its pid first; the namespace's bash keeps it.
   local i
   for i in $(seq 1 50); do [ -s "$SANDBOX/tui.pid" ] && break; sleep 0.1; done
   TUI_PID=$(cat "$SANDBOX/tui.pid" 2>/dev/null)
