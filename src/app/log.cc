@@ -24,6 +24,7 @@ static bool g_log_alive = true;
 CLogMgr::~CLogMgr() {
   handlers.clear();
   g_log_alive = false;
+  unbound.clear();
 }
 
 int CLogMgr::Startup(const char* file) {
@@ -32,7 +33,11 @@ int CLogMgr::Startup(const char* file) {
     log4cplus::Hierarchy& h = log4cplus::Logger::getDefaultHierarchy();
     log4cplus::PropertyConfigurator::doConfigure(file ? file : "wipe-log.cfg", h, 0);
     LOG_INFO(root, "*************** Session started *********************");
-    for (const char* name : {"LOG_MSGS", "LOG_CIFS"}) handlers.push_back(new CLogErrorHandler(name));
+    for (const char* name : {"LOG_MSGS", "LOG_CIFS"}) {
+      CLogErrorHandler* h = new CLogErrorHandler(name);
+      handlers.push_back(h);
+      if (!h->IsBound()) unbound.emplace_back(h);
+    }
     return 0;
   } catch (...) {
     fputs("Warning: error in logger subsystem initialization\n", stderr);

@@ -6,6 +6,8 @@
 #include <log4cplus/logger.h>
 #include <log4cplus/loglevel.h>
 
+#include <memory>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -51,6 +53,8 @@ class CLogMgr {
 
  private:
   std::vector<CLogErrorHandler*> handlers;
+  // Handlers no appender took over; they live as long as the manager.
+  std::vector<std::unique_ptr<CLogErrorHandler>> unbound;
 };
 
 extern CLogMgr g_log;

@@ -11,7 +11,8 @@ class CBlkDev;
 
 class CDeviceReport {
  public:
-  enum completion_status_t { success = 0, completed_with_warnings = 1, failed = 2 };
+  // Any int is a status: values above 2 print as "unknown" and count as worst.
+  enum completion_status_t : int { success = 0, completed_with_warnings = 1, failed = 2 };
 
   explicit CDeviceReport(const CBlkDev* device);
   void hookWipingStarted();

@@ -416,6 +416,36 @@ TEST_F(AtaDeviceTest, TrimRangesReachDrive) {
   EXPECT_TRUE(cap.Has("sdz: Trim ranges OK.", "debug"));
 }
 
+// The largest chunk of the TRIM pass fills the whole range block: 64 entries
+// of 65,472 sectors, each LBA (48 bits) and count (16 bits) little-endian.
+TEST_F(AtaDeviceTest, TrimRangeBlockBytes) {
+  drive.trim = true;
+  auto dev = MakeInit();
+  CDevFile f;
+  ASSERT_EQ(0, f.OpenFile(dev->major, dev->minor, dev->name.c_str(), 0));
+  const uint64_t start = 0x0000123456789AULL;
+  ASSERT_EQ(0, dev->Trim_helper_trim_range(f, start, 0x3FF000));
+  const model_command_t& c = drive.log.back();
+  EXPECT_EQ(0x06, c.command);
+  ASSERT_EQ(512u, c.data.size());
+  for (int i = 0; i < 64; ++i) {
+    uint64_t lba = start + (uint64_t)i * 0xFFC0;
+    for (int b = 0; b < 6; ++b) EXPECT_EQ((unsigned char)(lba >> (8 * b)), c.data[8 * i + b]) << i << "/" << b;
+    EXPECT_EQ(0xC0, c.data[8 * i + 6]) << i;
+    EXPECT_EQ(0xFF, c.data[8 * i + 7]) << i;
+  }
+  EXPECT_TRUE(cap.Has("Send to drive 64 ranges for TRIM", "debug"));
+  EXPECT_FALSE(cap.Has("Internal error"));
+
+  // A short range: one entry, the other 63 are zero.
+  ASSERT_EQ(0, dev->Trim_helper_trim_range(f, 7, 16960));
+  const model_command_t& d = drive.log.back();
+  ASSERT_EQ(512u, d.data.size());
+  const unsigned char first[8] = {7, 0, 0, 0, 0, 0, 0x40, 0x42};  // 16960 = 0x4240
+  for (int b = 0; b < 8; ++b) EXPECT_EQ(first[b], d.data[b]) << b;
+  for (int i = 8; i < 512; ++i) EXPECT_EQ(0, d.data[i]) << i;
+}
+
 TEST_F(AtaDeviceTest, TrimOverflowLogsInternalError) {
   drive.trim = true;
   auto dev = MakeInit();

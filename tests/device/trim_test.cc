@@ -69,8 +69,10 @@ TEST_F(TrimTest, ChunksAreCappedAtOneRangeBlock) {
   ASSERT_EQ(dev.ranges.size(), 2u);
   EXPECT_EQ(dev.ranges[0].second, 0x3FF000u);
   EXPECT_EQ(dev.ranges[1].first, 0x3FF000u);
-  // A cancelled pass leaves no report entry.
+  // A cancelled pass leaves no report entry and no closing line.
   EXPECT_EQ(dev.report->PassLog(), "");
+  EXPECT_FALSE(logs.Has("trim pass completed"));
+  EXPECT_FALSE(logs.Has("trim pass failed"));
 }
 
 TEST_F(TrimTest, FailuresAndSmallDevices) {
