@@ -33,4 +33,5 @@ check "program ends" tui_wait_exit 20
 check "exit status 0" [ "${TUI_RC:-x}" = 0 ]
 check "cancellation logged" grep -qF "Wiping task start cancelled by user" "$SANDBOX_OUT/zorvane.log"
 check "no task started" bash -c "! grep -qF 'Wiping task started' '$SANDBOX_OUT/zorvane.log'"
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail

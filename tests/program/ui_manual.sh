@@ -39,4 +39,5 @@ tui_keys q
 check "program ends" tui_wait_exit 20
 check "exit status 0" [ "${TUI_RC:-x}" = 0 ]
 check "cancellation in the session log" grep -qF "Disk-sdb: wiping cancelled at pass 1" "$SANDBOX_OUT/zorvane.log"
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail

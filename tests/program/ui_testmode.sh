@@ -22,4 +22,5 @@ tui_keys Tab Tab
 check "verbose log offered (debug level 2)" tui_wait " Verbose log " 3
 tui_keys q
 check "program ends" tui_wait_exit 20
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail

@@ -25,4 +25,5 @@ check "countdown gone" tui_wait_gone "Confirm wiping" 5
 tui_keys q
 check "program ends" tui_wait_exit 20
 check "started by the countdown, no key pressed" grep -qF "Wiping task started" "$SANDBOX_OUT/zorvane.log"
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail

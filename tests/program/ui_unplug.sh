@@ -22,4 +22,5 @@ check "kept for about 30 s (${took}s)" [ "$took" -ge 25 ]
 check "the other drive stays" tui_wait "Disk Alpha" 1
 tui_keys q
 check "program ends" tui_wait_exit 20
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail

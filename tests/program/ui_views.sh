@@ -62,4 +62,5 @@ tui_keys q
 check "dump closed" tui_wait_gone "Sector (0-8191)" 3
 tui_keys q
 check "program ends" tui_wait_exit 20
+check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
 exit $fail
