@@ -8,11 +8,15 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "devmgr/devmgr.h"
 #include "scheme/scheme.h"
 
 int main() {
   // Lives until the end of main, after everything that may still log.
   log4cplus::Initializer log_init;
+  // Lives for the whole session; no thread is started yet.
+  CBlkDevMgr mgr;
+
   read_mode_flags();
 
   // The session date, taken once.
@@ -38,5 +42,7 @@ int main() {
     fputs("Error: Unable to load wiping schemes.\n", stderr);
     return -1;
   }
+
+  mgr.StartScanDevices();
   return 0;
 }

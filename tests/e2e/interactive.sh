@@ -1,0 +1,105 @@
+#!/bin/bash
+# The operator's way through the interface, typed through tmux onto the VM's
+# serial console: wait for the drive list, select the SATA SSD and the USB
+# stick with the arrow keys and S, press W, confirm the countdown with Enter,
+# wait for both reports and leave with Q. Only those two images may change:
+# each holds the report and then the sector-number pattern (zeros on the
+# trimmed SATA drive); every other drive is untouched.
+. "$(dirname "$0")/lib.bash" "$@"
+require_wiping_program
+command -v tmux >/dev/null || skip "tmux is not installed"
+
+sess=zv-e2e-$$
+prepare_images
+date +%s > "$work/time-start"
+tmux kill-session -t "$sess" 2>/dev/null
+tmux new-session -d -s "$sess" -x 100 -y 30 \
+  "'$vm/run-vm' --image '$image' --work '$work' --console stdio --rows 30 --cols 100 --timeout 700 -- \
+     zv.term=screen zv.SCHEME=testpattern zv.VERIFY=Y zv.USE_NODELAY=Y zv.timeout=600; \
+   echo \$? > '$work/qemu-status'; sleep 2"
+trap 'tmux kill-session -t "$sess" 2>/dev/null' EXIT
+
+screen() { tmux capture-pane -p -t "$sess" 2>/dev/null; }
+shot=0
+snapshot() { shot=$((shot + 1)); screen > "$work/screen-$shot-$1.txt"; }
+wait_screen() { # wait_screen EXTENDED-REGEX SECONDS
+  local i
+  for ((i = 0; i < $2 * 2; i++)); do
+    screen | grep -Eq -- "$1" && return 0
+    [ -f "$work/qemu-status" ] && return 1
+    sleep 0.5
+  done
+  return 1
+}
+wait_live_log() { # wait_live_log FIXED-TEXT COUNT SECONDS
+  local i
+  for ((i = 0; i < $3; i++)); do
+    [ "$(grep -cF -- "$1" "$work/out/live/zorvane.log" 2>/dev/null)" -ge "$2" ] && return 0
+    [ -f "$work/qemu-status" ] && return 1
+    sleep 1
+  done
+  return 1
+}
+keys() { tmux send-keys -t "$sess" "$@"; sleep 0.5; }
+# The 1-based list index shown in front of the row that contains TEXT.
+row_index() { screen | grep -F -- "$1" | head -1 | sed -n 's/^ *\([0-9][0-9]*\) .*/\1/p'; }
+
+if ! wait_screen "$ZV_SATA0_MODEL" 300 || ! wait_screen 'QEMU HARDDISK' 30; then
+  snapshot no-list
+  fail "the drive list never showed the SATA SSD and the USB stick"
+  finish
+fi
+sleep 2
+snapshot list
+check "the legend offers Select and Wipe" bash -c "grep -q '\[S\]elect' '$work/screen-$shot-list.txt' && grep -q '\[W\]ipe' '$work/screen-$shot-list.txt'"
+sata_row=$(row_index "$ZV_SATA0_MODEL")
+usb_row=$(row_index "QEMU HARDDISK")
+check "both drives have a row (SATA $sata_row, USB $usb_row)" test -n "$sata_row" -a -n "$usb_row"
+
+# Select the two rows, top to bottom, from the first row.
+cur=1
+for target in $(printf '%s\n' "$sata_row" "$usb_row" | sort -n); do
+  while [ $cur -lt "$target" ]; do keys Down; cur=$((cur + 1)); done
+  keys s
+done
+sleep 1
+snapshot selected
+keys w
+if wait_screen 'Confirm wiping' 20; then
+  snapshot countdown
+  keys Enter
+else
+  snapshot no-countdown
+  fail "W did not open the countdown window"
+fi
+wait_live_log "Wiping finished with status" 2 400 || fail "the two drives did not finish within 400 s"
+snapshot finished
+keys q
+for ((i = 0; i < 120 && ! -f "$work/qemu-status"; i++)); do sleep 1; done
+date +%s > "$work/time-end"
+check "the VM powered off after Q" grep -qx 0 "$work/qemu-status"
+check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"
+
+sata=$(kname sata0)
+usb=$(kname usb0)
+check "S selected the SATA SSD" in_wipe_log "Selecting device $sata"
+check "S selected the USB stick" in_wipe_log "Selecting device $usb"
+check "the countdown started the task" in_wipe_log "Wiping task started"
+for d in sata0 usb0; do
+  k=$(kname "$d")
+  img=$(image_of "$d")
+  if ! "$imgcheck" report "$img" > "$work/$d.report"; then
+    fail "$d ($k): no well-formed report at byte 0"
+    continue
+  fi
+  r() { sed -n "s/^$1=//p" "$work/$d.report"; }
+  check "$d ($k): report status success" test "$(r status)" = success
+  check "$d ($k): report lists the sector-number pass" test "$(r pass.1)" = "pass 1: wiping pass [test] is success"
+  case $d in
+    sata0) check "$d: zeros behind the report (trimmed)" "$imgcheck" data "$img" "$(r data_offset)" zero ;;
+    usb0) check "$d: sector numbers behind the report" "$imgcheck" data "$img" "$(r data_offset)" test ;;
+  esac
+done
+for d in sata1 scsi0 sd0 vblk0 cd0 fd0; do check "$d (not selected) unchanged" unchanged "$d"; done
+
+finish

@@ -1,0 +1,363 @@
+/* Checks drive images after a VM session, independently of the program's own
+ * code: the report at byte 0, the data behind it, and IDENTIFY dumps.
+ *
+ *   zv_imgcheck report IMAGE
+ *       Parses the report at byte 0 and prints key=value lines (status,
+ *       x_lines, body_status, size, time, pass.N, data_offset, date).
+ *       Exit 1 when there is no well-formed report.
+ *   zv_imgcheck data IMAGE OFFSET[:END] KIND [ARGS]
+ *       Checks every byte from OFFSET to END (default: the end of the image):
+ *         zero                   all bytes 0
+ *         pattern HEXBYTES       byte at p is pattern[p mod len] (e.g. 55aa00)
+ *         test                   sector numbers: bytes 0-3 of each sector big-endian
+ *                                device offset / 512, the rest 0
+ *         random LO HI           4096-byte blocks, block B = ISAAC64 restarted with
+ *                                seed B + S for one S in [LO, HI] (found from the
+ *                                first whole block); prints seed=S
+ *         complement-random LO HI  the bitwise NOT of the above
+ *       Prints "ok" or the first mismatching offset; exit 1 on mismatch.
+ *   zv_imgcheck identify FILE
+ *       Reads the hex words printed by "hdparm --Istdout" and prints sum (the
+ *       byte sum mod 256), serial, firmware, model, rotation, trim and major.
+ *   zv_imgcheck isaac64 SEED N
+ *       Prints the first N bytes after a restart with SEED, in hex.
+ *
+ * ISAAC64 is Bob Jenkins' published generator (RANDSIZL 8), seeded with the
+ * bytes (seed >> (i mod 32)) & 0xff and read as the low byte of each result
+ * word, one generation step per 256 bytes.
+ */
+#define _FILE_OFFSET_BITS 64
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* ---- ISAAC64 ---- */
+
+#define RANDSIZL 8
+#define RANDSIZ (1 << RANDSIZL)
+
+typedef struct {
+  uint64_t rsl[RANDSIZ];
+  uint64_t mem[RANDSIZ];
+  uint64_t a, b, c;
+} isaac64_t;
+
+#define IND(mm, x) (*(uint64_t*)((uint8_t*)(mm) + ((x) & ((RANDSIZ - 1) << 3))))
+#define RNGSTEP(mix, a, b, mm, m, m2, r, x, y) \
+  do {                                         \
+    x = *m;                                    \
+    a = (mix) + *(m2++);                       \
+    *(m++) = y = IND(mm, x) + a + b;           \
+    *(r++) = b = IND(mm, y >> RANDSIZL) + x;   \
+  } while (0)
+
+static void isaac64_step(isaac64_t* ctx) {
+  uint64_t a = ctx->a, b = ctx->b + (++ctx->c), x, y;
+  uint64_t *mm = ctx->mem, *r = ctx->rsl, *m, *m2, *mend;
+  for (m = mm, mend = m2 = m + RANDSIZ / 2; m < mend;) {
+    RNGSTEP(~(a ^ (a << 21)), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a >> 5), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a << 12), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a >> 33), a, b, mm, m, m2, r, x, y);
+  }
+  for (m2 = mm; m2 < mend;) {
+    RNGSTEP(~(a ^ (a << 21)), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a >> 5), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a << 12), a, b, mm, m, m2, r, x, y);
+    RNGSTEP(a ^ (a >> 33), a, b, mm, m, m2, r, x, y);
+  }
+  ctx->b = b;
+  ctx->a = a;
+}
+
+#define MIX(a, b, c, d, e, f, g, h) \
+  do {                              \
+    a -= e; f ^= h >> 9; h += a;    \
+    b -= f; g ^= a << 9; a += b;    \
+    c -= g; h ^= b >> 23; b += c;   \
+    d -= h; a ^= c << 15; c += d;   \
+    e -= a; b ^= d >> 14; d += e;   \
+    f -= b; c ^= e << 20; e += f;   \
+    g -= c; d ^= f >> 17; f += g;   \
+    h -= d; e ^= g << 14; g += h;   \
+  } while (0)
+
+static void isaac64_restart(isaac64_t* ctx, int32_t seed) {
+  uint64_t a, b, c, d, e, f, g, h;
+  uint64_t *mm = ctx->mem, *r = ctx->rsl;
+  int i;
+  for (i = 0; i < RANDSIZ; ++i) r[i] = (uint64_t)((seed >> (i % 32)) & 0xff);
+  ctx->a = ctx->b = ctx->c = 0;
+  a = b = c = d = e = f = g = h = 0x9e3779b97f4a7c13ULL;
+  for (i = 0; i < 4; ++i) MIX(a, b, c, d, e, f, g, h);
+  for (i = 0; i < RANDSIZ; i += 8) {
+    a += r[i]; b += r[i + 1]; c += r[i + 2]; d += r[i + 3];
+    e += r[i + 4]; f += r[i + 5]; g += r[i + 6]; h += r[i + 7];
+    MIX(a, b, c, d, e, f, g, h);
+    mm[i] = a; mm[i + 1] = b; mm[i + 2] = c; mm[i + 3] = d;
+    mm[i + 4] = e; mm[i + 5] = f; mm[i + 6] = g; mm[i + 7] = h;
+  }
+  for (i = 0; i < RANDSIZ; i += 8) {
+    a += mm[i]; b += mm[i + 1]; c += mm[i + 2]; d += mm[i + 3];
+    e += mm[i + 4]; f += mm[i + 5]; g += mm[i + 6]; h += mm[i + 7];
+    MIX(a, b, c, d, e, f, g, h);
+    mm[i] = a; mm[i + 1] = b; mm[i + 2] = c; mm[i + 3] = d;
+    mm[i + 4] = e; mm[i + 5] = f; mm[i + 6] = g; mm[i + 7] = h;
+  }
+  isaac64_step(ctx);
+}
+
+/* The 4096 bytes of one random block for a seed. */
+static void random_block(isaac64_t* ctx, int32_t seed, uint8_t* out) {
+  int i, k;
+  isaac64_restart(ctx, seed);
+  for (k = 0; k < 4096 / RANDSIZ; ++k) {
+    isaac64_step(ctx);
+    for (i = 0; i < RANDSIZ; ++i) out[k * RANDSIZ + i] = (uint8_t)ctx->rsl[i];
+  }
+}
+
+/* ---- image access ---- */
+
+static uint8_t* read_all(const char* path, long long* size) {
+  FILE* f = fopen(path, "rb");
+  uint8_t* buf;
+  if (!f) {
+    fprintf(stderr, "zv_imgcheck: %s: %s\n", path, strerror(errno));
+    exit(2);
+  }
+  fseeko(f, 0, SEEK_END);
+  *size = ftello(f);
+  fseeko(f, 0, SEEK_SET);
+  buf = malloc(*size + 1);
+  if (!buf || fread(buf, 1, *size, f) != (size_t)*size) {
+    fprintf(stderr, "zv_imgcheck: cannot read %s\n", path);
+    exit(2);
+  }
+  buf[*size] = 0;
+  fclose(f);
+  return buf;
+}
+
+/* ---- report ---- */
+
+/* One CRLF-terminated line starting at *pos; returns its length or -1. */
+static int next_line(const uint8_t* buf, long long size, long long* pos, char* line, int cap) {
+  long long p = *pos;
+  int n = 0;
+  while (p + 1 < size && !(buf[p] == '\r' && buf[p + 1] == '\n')) {
+    if (buf[p] == 0 || buf[p] == '\n' || n + 1 >= cap) return -1;
+    line[n++] = (char)buf[p++];
+  }
+  if (p + 1 >= size) return -1;
+  line[n] = 0;
+  *pos = p + 2;
+  return n;
+}
+
+static int cmd_report(const char* path) {
+  long long size, pos = 0, body_start;
+  uint8_t* img = read_all(path, &size);
+  char line[1024];
+  int x_lines = -1, lf = 0, npass = 0, i;
+
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "Date: ", 6) != 0) {
+    printf("error=no report at byte 0\n");
+    return 1;
+  }
+  printf("date=%s\n", line + 6);
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "X-Completion-Status: ", 21) != 0) {
+    printf("error=no X-Completion-Status line\n");
+    return 1;
+  }
+  printf("status=%s\n", line + 21);
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || sscanf(line, "X-Lines: %d", &x_lines) != 1) {
+    printf("error=no X-Lines line\n");
+    return 1;
+  }
+  printf("x_lines=%d\n", x_lines);
+  if (next_line(img, size, &pos, line, sizeof line) != 0) {
+    printf("error=no empty line after the header\n");
+    return 1;
+  }
+  body_start = pos;
+  for (lf = 0; lf < x_lines; ++lf) {
+    int n = next_line(img, size, &pos, line, sizeof line);
+    if (n < 0) {
+      printf("error=body shorter than X-Lines (%d lines)\n", lf);
+      return 1;
+    }
+    if (strncmp(line, "Disk wiping status: ", 20) == 0) printf("body_status=%s\n", line + 20);
+    else if (strncmp(line, "Disk size: ", 11) == 0) printf("size=%s\n", line + 11);
+    else if (strncmp(line, "Time spent: ", 12) == 0) printf("time=%s\n", line + 12);
+    else if (strncmp(line, "pass ", 5) == 0) printf("pass.%d=%s\n", ++npass, line);
+  }
+  printf("passes=%d\n", npass);
+  printf("body_bytes=%lld\n", pos - body_start);
+  for (i = 0; i < 32; ++i) {
+    if (pos + i >= size || img[pos + i] != 0) {
+      printf("error=the report is not followed by 32 zero bytes\n");
+      return 1;
+    }
+  }
+  printf("data_offset=%lld\n", pos + 32);
+  free(img);
+  return 0;
+}
+
+/* ---- data ---- */
+
+static int parse_hex_bytes(const char* s, uint8_t* out, int cap) {
+  int n = 0;
+  while (s[0] && s[1] && n < cap) {
+    unsigned v;
+    if (sscanf(s, "%2x", &v) != 1) return -1;
+    out[n++] = (uint8_t)v;
+    s += 2;
+  }
+  return n;
+}
+
+static int mismatch(long long off, uint8_t got, uint8_t want) {
+  printf("mismatch at offset %lld: 0x%02x, expected 0x%02x\n", off, got, want);
+  return 1;
+}
+
+static int cmd_data(int argc, char** argv) {
+  long long size, off, p;
+  const char* kind;
+  uint8_t* img;
+  if (argc < 5) return 2;
+  img = read_all(argv[2], &size);
+  off = atoll(argv[3]);
+  if (strchr(argv[3], ':')) {
+    long long end = atoll(strchr(argv[3], ':') + 1);
+    if (end < size) size = end;
+  }
+  kind = argv[4];
+  if (!strcmp(kind, "zero")) {
+    for (p = off; p < size; ++p)
+      if (img[p]) return mismatch(p, img[p], 0);
+  } else if (!strcmp(kind, "pattern") && argc > 5) {
+    uint8_t pat[4096];
+    int n = parse_hex_bytes(argv[5], pat, sizeof pat);
+    if (n <= 0) return 2;
+    for (p = off; p < size; ++p)
+      if (img[p] != pat[p % n]) return mismatch(p, img[p], pat[p % n]);
+  } else if (!strcmp(kind, "test")) {
+    for (p = off; p < size; ++p) {
+      uint32_t sector = (uint32_t)(p / 512);
+      int k = (int)(p % 512);
+      uint8_t want = k < 4 ? (uint8_t)(sector >> (8 * (3 - k))) : 0;
+      if (img[p] != want) return mismatch(p, img[p], want);
+    }
+  } else if ((!strcmp(kind, "random") || !strcmp(kind, "complement-random")) && argc > 6) {
+    long long lo = atoll(argv[5]), hi = atoll(argv[6]), s, found = -1;
+    uint8_t flip = strcmp(kind, "random") ? 0xff : 0;
+    long long first = (off + 4095) / 4096; /* first whole block */
+    uint8_t block[4096];
+    isaac64_t ctx;
+    if ((first + 1) * 4096 > size) return 2;
+    for (s = lo; s <= hi && found < 0; ++s) {
+      random_block(&ctx, (int32_t)(uint32_t)(first + s), block);
+      if ((block[0] ^ flip) == img[first * 4096] && (block[1] ^ flip) == img[first * 4096 + 1]) {
+        int i, same = 1;
+        for (i = 0; i < 4096 && same; ++i) same = (uint8_t)(block[i] ^ flip) == img[first * 4096 + i];
+        if (same) found = s;
+      }
+    }
+    if (found < 0) {
+      printf("no seed in [%lld, %lld] gives the block at offset %lld\n", lo, hi, first * 4096);
+      return 1;
+    }
+    printf("seed=%lld\n", found);
+    for (p = off; p < size; p = (p / 4096 + 1) * 4096) {
+      long long b = p / 4096, end = (b + 1) * 4096 < size ? (b + 1) * 4096 : size, q;
+      random_block(&ctx, (int32_t)(uint32_t)(b + found), block);
+      for (q = p; q < end; ++q)
+        if (img[q] != (uint8_t)(block[q % 4096] ^ flip)) return mismatch(q, img[q], block[q % 4096] ^ flip);
+    }
+  } else {
+    fprintf(stderr, "zv_imgcheck: unknown data kind '%s'\n", kind);
+    return 2;
+  }
+  printf("ok\n");
+  free(img);
+  return 0;
+}
+
+/* ---- IDENTIFY ---- */
+
+static void print_ata_string(const char* key, const uint16_t* w, int first, int count) {
+  char s[128];
+  int i, n = 0;
+  for (i = first; i < first + count; ++i) {
+    s[n++] = (char)(w[i] >> 8);
+    s[n++] = (char)(w[i] & 0xff);
+  }
+  while (n > 0 && s[n - 1] == ' ') --n;
+  s[n] = 0;
+  printf("%s=%s\n", key, s);
+}
+
+static int cmd_identify(const char* path) {
+  FILE* f = fopen(path, "r");
+  char tok[64];
+  uint16_t w[256];
+  int n = 0, sum = 0, i, major = 0;
+  if (!f) {
+    fprintf(stderr, "zv_imgcheck: %s: %s\n", path, strerror(errno));
+    return 2;
+  }
+  while (n < 256 && fscanf(f, "%63s", tok) == 1) {
+    unsigned v;
+    char extra;
+    if (strlen(tok) == 4 && sscanf(tok, "%4x%c", &v, &extra) == 1) w[n++] = (uint16_t)v;
+  }
+  fclose(f);
+  if (n != 256) {
+    printf("error=found %d IDENTIFY words, expected 256\n", n);
+    return 1;
+  }
+  for (i = 0; i < 256; ++i) sum += (w[i] >> 8) + (w[i] & 0xff);
+  for (i = 15; i >= 1; --i)
+    if (w[80] != 0xffff && (w[80] >> i) & 1) {
+      major = i;
+      break;
+    }
+  printf("sum=%d\n", sum % 256);
+  printf("major=%d\n", major);
+  print_ata_string("serial", w, 10, 10);
+  print_ata_string("firmware", w, 23, 4);
+  print_ata_string("model", w, 27, 20);
+  printf("rotation=%u\n", w[217]);
+  printf("trim=%u\n", w[169] & 1);
+  return 0;
+}
+
+static int cmd_isaac64(int argc, char** argv) {
+  int32_t seed;
+  int n, i, k;
+  isaac64_t ctx;
+  if (argc < 4) return 2;
+  seed = (int32_t)atol(argv[2]);
+  n = atoi(argv[3]);
+  isaac64_restart(&ctx, seed);
+  for (i = 0; i < n; i += RANDSIZ) {
+    isaac64_step(&ctx);
+    for (k = 0; k < RANDSIZ && i + k < n; ++k) printf("%02x", (unsigned)(ctx.rsl[k] & 0xff));
+  }
+  printf("\n");
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && !strcmp(argv[1], "report")) return cmd_report(argv[2]);
+  if (argc >= 5 && !strcmp(argv[1], "data")) return cmd_data(argc, argv);
+  if (argc >= 3 && !strcmp(argv[1], "identify")) return cmd_identify(argv[2]);
+  if (argc >= 4 && !strcmp(argv[1], "isaac64")) return cmd_isaac64(argc, argv);
+  fprintf(stderr, "usage: zv_imgcheck report IMAGE | data IMAGE OFFSET KIND [ARGS] | identify FILE | isaac64 SEED N\n");
+  return 2;
+}
