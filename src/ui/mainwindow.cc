@@ -317,7 +317,7 @@ void CMainWindow::ShowWelcome() {
 void CMainWindow::OnWipeKey() {
   if (!g_manual && !g_wipe_task.IsNothingToDo(manager)) {
     if (!g_wipe_task.started) {
-      LOG_INFO(g_dbg_log, "Wipe: start countdown");
+      LOG_INFO(g_wipe_log, "Wipe: start countdown");
       view = VIEW_DETAILS;
       SwitchView();
       CTimerWindow* w = new CTimerWindow(manager, &g_wipe_task);
@@ -327,11 +327,11 @@ void CMainWindow::OnWipeKey() {
       w->SetTime(g_nodelay ? 11 : 61);
       g_scr.AddWindow(w);
     } else {
-      LOG_INFO(g_dbg_log, "Wipe: start request");
+      LOG_INFO(g_wipe_log, "Wipe: start request");
       g_wipe_task.Start(manager);
     }
   } else {
-    LOG_INFO(g_dbg_log, "Wiping not started: nothing to do, manual mode = " << g_manual);
+    LOG_INFO(g_wipe_log, "Wiping not started: nothing to do, manual mode = " << g_manual);
   }
 }
 
@@ -341,7 +341,7 @@ void CMainWindow::OnSelectKey(const std::shared_ptr<CBlkDev>& dev) {
     LOG_WARN(g_dbg_log, "Attempt to select missing device");
     return;
   }
-  LOG_INFO(g_dbg_log, "Selecting device " << dev->name);
+  LOG_INFO(g_wipe_log, "Selecting device " << dev->name);
   if (dev->IsReady()) {
     dev->SetWiping(WIPING_TOGGLE);
     list_dirty = 1;

@@ -169,7 +169,7 @@ TEST_F(MainWindowTest, SelectionTagsAndModeRules) {
   g_scr.Redraw(1);
   EXPECT_EQ(Dev(0)->wipe_selected, 1);
   EXPECT_EQ(VirtualTerminal::Row(1).substr(4, 4), "WIPE");
-  EXPECT_TRUE(cap.Has("Selecting device sda"));
+  EXPECT_TRUE(cap.Has("Selecting device sda", "wipe"));
   wnd->OnInput('S');
   EXPECT_EQ(Dev(0)->wipe_selected, 0);
   wnd->OnInput('d');  // no disk menu outside manual mode
@@ -177,7 +177,7 @@ TEST_F(MainWindowTest, SelectionTagsAndModeRules) {
   // W with nothing selected only logs.
   wnd->OnInput('w');
   EXPECT_EQ(g_scr.Windows().size(), 2u);
-  EXPECT_TRUE(cap.Has("Wiping not started: nothing to do, manual mode = 0"));
+  EXPECT_TRUE(cap.Has("Wiping not started: nothing to do, manual mode = 0", "wipe"));
   g_manual = 1;
   wnd->OnInput('s');
   EXPECT_EQ(Dev(0)->wipe_selected, 0);
