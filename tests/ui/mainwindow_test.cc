@@ -369,6 +369,63 @@ TEST_F(MainWindowTest, SpaceOpensTheSectorDumpOfAnIdleDrive) {
   EXPECT_EQ(g_scr.Windows().size(), 2u);
 }
 
+TEST_F(MainWindowTest, SchemeAndOptionsMenusChangeTheSessionSettings) {
+  LogCapture cap;
+  SchemeScope schemes;
+  schemes.Add("First scheme", {MakePass(PASS_ZERO, false)});
+  schemes.Add("Second scheme", {MakePass(PASS_RANDOM, true)});
+  g_scheme.default_index = 0;
+  int verify = g_scheme.verify, dco = g_scheme.reset_dco;
+  Start();
+  Pass();
+  // Main menu, first item: the scheme menu; check the second scheme.
+  VirtualTerminal::Keys({13, KEY_DOWN, ' ', 13});
+  wnd->OnInput('m');
+  EXPECT_EQ(g_scheme.default_index, 1);
+  EXPECT_TRUE(cap.Has("'Second scheme' scheme selected", "wipe"));
+  // Main menu, second item: options; flip verification and DCO reset.
+  VirtualTerminal::Keys({KEY_DOWN, 13, ' ', KEY_DOWN, ' ', 13});
+  wnd->OnInput('M');
+  EXPECT_EQ(g_scheme.verify, verify ? 0 : 1);
+  EXPECT_EQ(g_scheme.reset_dco, dco ? 0 : 1);
+  // Q drops the changes.
+  VirtualTerminal::Keys({KEY_DOWN, 13, ' ', 'q'});
+  wnd->OnInput('m');
+  EXPECT_EQ(g_scheme.verify, verify ? 0 : 1);
+  EXPECT_FALSE(FakeInput::Underflow());
+  g_scheme.verify = verify;
+  g_scheme.reset_dco = dco;
+}
+
+TEST_F(MainWindowTest, DiskMenuListsTheDriveCommandsInManualModeOnly) {
+  g_manual = 1;
+  AddDrive("sda", 4, "Disk Alpha", 1);
+  Start();
+  Pass();
+  static std::string seen;
+  key_source_fn_t saved = g_key_source;
+  g_key_source = [] {
+    seen = VirtualTerminal::All();
+    return (int)'q';
+  };
+  wnd->OnInput('d');
+  g_key_source = saved;
+  // The popup sits under the selected row, at column 4, and lists "Wipe".
+  EXPECT_NE(seen.find("Wipe"), std::string::npos) << seen;
+  ASSERT_GT(seen.size(), 2u * 81 + 4);
+  EXPECT_EQ(seen[2 * 81 + 4], 'l') << seen;  // the top-left corner of the box
+  EXPECT_TRUE(Dev(0)->IsReady());  // q ran nothing
+  g_manual = 0;
+  seen.clear();
+  g_key_source = [] {
+    seen = "asked";
+    return (int)'q';
+  };
+  wnd->OnInput('d');
+  g_key_source = saved;
+  EXPECT_EQ(seen, "");
+}
+
 TEST_F(MainWindowTest, HooksOnlyRecord) {
   Start();
   auto dev = std::make_shared<CBlkDev>();
