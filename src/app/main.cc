@@ -10,6 +10,7 @@
 #include "app/paths.h"
 #include "devmgr/devmgr.h"
 #include "scheme/scheme.h"
+#include "ui/screen.h"
 
 int main() {
   // Lives until the end of main, after everything that may still log.
@@ -44,5 +45,11 @@ int main() {
   }
 
   mgr.StartScanDevices();
+  g_scr.Init();
+  g_scr.CreateLayout(&mgr);
+  g_scr.WindowLoop();
+  // Leave curses and drop the windows (the main window unregisters its hook)
+  // while the manager and logging still exist.
+  g_scr.Shutdown();
   return 0;
 }
