@@ -8,11 +8,16 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "devmgr/devmgr.h"
 #include "scheme/scheme.h"
+#include "ui/screen.h"
 
 int main() {
   // Lives until the end of main, after everything that may still log.
   log4cplus::Initializer log_init;
+  // Lives for the whole session; no thread is started yet.
+  CBlkDevMgr mgr;
+
   read_mode_flags();
 
   // The session date, taken once.
@@ -38,5 +43,13 @@ int main() {
     fputs("Error: Unable to load wiping schemes.\n", stderr);
     return -1;
   }
+
+  mgr.StartScanDevices();
+  g_scr.Init();
+  g_scr.CreateLayout(&mgr);
+  g_scr.WindowLoop();
+  // Leave curses and drop the windows (the main window unregisters its hook)
+  // while the manager and logging still exist.
+  g_scr.Shutdown();
   return 0;
 }

@@ -209,6 +209,23 @@ bool CBlkDev::HasGivenUpQueueThreads() {
   return orphan_queue_threads > 0;
 }
 
+void CBlkDev::SetCurrentCommand(std::shared_ptr<CCommand> cmd) {
+  CLockWrapper guard(*this);
+  current_command.swap(cmd);
+  // The previous command, if this was its last holder, goes after the lock.
+  guard.Unlock();
+}
+
+bool CBlkDev::IsDisconnected() {
+  CLockWrapper guard(*this);
+  return disconnected != 0;
+}
+
+bool CBlkDev::IsSelectedForWiping() {
+  CLockWrapper guard(*this);
+  return wipe_selected == 1;
+}
+
 bool CBlkDev::IsQueueRunning() {
   CLockWrapper guard(*this);
   return queue_running;

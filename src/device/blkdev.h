@@ -139,6 +139,16 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // Whether the queue thread is running (under the device lock).
   bool IsQueueRunning();
 
+  // Records a command started on the device's behalf from outside RunCommand
+  // (a task step running one of the device's commands), so that its
+  // completion matches and IsReady sees it running.
+  void SetCurrentCommand(std::shared_ptr<CCommand> cmd);
+
+  // The disconnected flag and the wipe selection, read under the device lock
+  // (for threads other than the monitor, which changes them).
+  bool IsDisconnected();
+  bool IsSelectedForWiping();
+
   // Whether a queue thread given up by ClearCommandQueue (its command could
   // not be cancelled) has still to end. The destructor waits for such
   // threads, but only after the destructors of derived classes have run:

@@ -1,17 +1,32 @@
 // The overwrite: every pass of the current scheme streamed over the whole
 // device in 16 MiB chunks with direct I/O, and the read-back of the passes
 // marked for verification.
+//
+// The program must not be what the device waits for: random data for the
+// next chunk is generated on the process-wide generation pool while the
+// current chunk is written (or read back and compared), and the verify pass
+// reads the next chunk on a reader thread while it compares the current one.
+// Writes stay on the pass's own thread, one at a time and in order, so
+// messages, retries, progress and cancellation are those of a plain chunk
+// loop.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/util.h"
+#include "command/command.h"
 #include "device/blkdev.h"
 #include "scheme/databuffer.h"
+#include "scheme/genpool.h"
 #include "scheme/scheme.h"
 
 namespace {
@@ -32,6 +47,219 @@ uint64_t pass_speed(uint64_t done, uint64_t t0) {
 }
 
 int elapsed_seconds(uint64_t t0) { return (int)((get_nanotime() - t0) / 1000000000ULL); }
+
+// Bytes a chunk covers at `pos` (`chunk`), and the bytes written or read of it.
+uint64_t chunk_at(uint64_t pos, uint64_t total) { return total - pos < kChunkSize ? total - pos : kChunkSize; }
+uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLength ? kFastDebugLength : chunk; }
+
+// Whether the data of a pass comes from the random generator (a random pass,
+// or complements of one): such data costs far more to make than to write.
+bool is_random_data(const CScheme* scheme, int pass) {
+  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
+  while (scheme->passes[pass].type == PASS_COMPLEMENT && pass > 0) --pass;
+  return scheme->passes[pass].type == PASS_RANDOM;
+}
+
+// Makes the data of the chunks of one pass.
+//
+// Random data is made on the generation pool, into two areas that take
+// turns: the buffer's write area (slot 0) and one of its own (slot 1), so
+// that one chunk is made while the other is in use. At most one chunk is
+// being made at a time.
+//
+// All other data is made on the calling thread into the write area, just
+// before its use: zeros and a pattern in the same phase are not made again
+// at all, a test pattern only gets its sector numbers rewritten, and what is
+// left is a memory fill far faster than any device. Made there, the data is
+// still in this core's caches when the I/O copies it.
+class CChunkSource {
+ public:
+  CChunkSource(CDataBuffer* b, int p, int s, int ps)
+      : pool(CGenPool::Instance()), buf(b), pass(p), start(s), previous_start(ps),
+        offload(is_random_data(b->GetScheme(), p)) {
+    areas[0] = buf->GetWriteBuffer();
+    records[0] = buf->GetLastFill();
+    // Without memory for the second area, slot 0 is the only one.
+    if (offload) second.reset(new CAlignedBuffer(kChunkSize));
+    areas[1] = second ? second->get() : nullptr;
+    records[1] = &second_record;
+  }
+  ~CChunkSource() { Abandon(); }
+  CChunkSource(const CChunkSource&) = delete;
+  CChunkSource& operator=(const CChunkSource&) = delete;
+
+  bool TwoAreas() const { return areas[1] != nullptr; }
+
+  // The slot for the chunk after the one in `slot`: the same area when it
+  // holds that chunk already (zeros, or a pattern in the same phase), so
+  // that such a pass keeps using one area; otherwise the other area.
+  int NextSlot(int slot, uint64_t pos, uint64_t length) const {
+    if (!TwoAreas() || buf->Holds(*records[slot], pass, (long long)pos, (int)length)) return slot;
+    return 1 - slot;
+  }
+
+  // Starts making the chunk of `length` bytes at `pos` into `slot`.
+  void Start(int slot, uint64_t pos, uint64_t length) {
+    Finish();
+    made[slot] = pos;
+    made_length[slot] = length;
+    // The result is not looked at: a fill fails only for a scheme the wipe
+    // could not run at all, and the verification shows any such failure.
+    if (!offload) {
+      buf->FillArea(areas[slot], records[slot], pass, start, previous_start, (long long)pos, (int)length, nullptr);
+      return;
+    }
+    CDataBuffer* b = buf;
+    unsigned char* area = areas[slot];
+    fill_record_t* record = records[slot];
+    int p = pass, s = start, ps = previous_start;
+    CGenPool* runner = &pool;
+    job = pool.Submit([=] { b->FillArea(area, record, p, s, ps, (long long)pos, (int)length, runner); });
+  }
+
+  // The data of the chunk at `pos` in `slot`; made now unless it was started.
+  unsigned char* Get(int slot, uint64_t pos, uint64_t length) {
+    Finish();
+    if (made[slot] != pos || made_length[slot] != length) {
+      if (buf->Holds(*records[slot], pass, (long long)pos, (int)length)) {
+        made[slot] = pos;
+        made_length[slot] = length;
+      } else {
+        Start(slot, pos, length);
+        Finish();
+      }
+    }
+    return areas[slot];
+  }
+
+  // Drops a chunk not started yet, or waits for the one being made.
+  void Abandon() {
+    if (!job) return;
+    if (!pool.Cancel(job))
+      for (int i = 0; i < 2; ++i) made[i] = kNothing;
+    job.reset();
+  }
+
+ private:
+  void Finish() {
+    if (!job) return;
+    pool.Wait(job);
+    job.reset();
+  }
+
+  static constexpr uint64_t kNothing = ~0ULL;
+  CGenPool& pool;
+  CDataBuffer* buf;
+  int pass, start, previous_start;
+  bool offload;  // made on the pool
+  std::unique_ptr<CAlignedBuffer> second;
+  fill_record_t second_record;
+  unsigned char* areas[2];
+  fill_record_t* records[2];
+  uint64_t made[2] = {kNothing, kNothing};  // the chunk each area holds or gets
+  uint64_t made_length[2] = {0, 0};
+  std::shared_ptr<CGenJob> job;
+};
+
+// Reads chunks on a thread of its own, one at a time, so that the pass can
+// compare one chunk while the next is read. Without the thread (it could not
+// be started) a read is done on the spot.
+class CChunkReader {
+ public:
+  typedef long (*read_fn_t)(int, void*, unsigned long, long);
+  CChunkReader(const std::string& thread_name, read_fn_t r, int f) : name(thread_name), read(r), fd(f) {
+    threaded = pthread_create(&thread, nullptr, &CChunkReader::ThreadStatic, this) == 0;
+  }
+  ~CChunkReader() {
+    if (!threaded) return;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      cv.wait(lock, [this] { return !requested; });
+      stop = true;
+    }
+    cv.notify_all();
+    pthread_join(thread, nullptr);
+  }
+  CChunkReader(const CChunkReader&) = delete;
+  CChunkReader& operator=(const CChunkReader&) = delete;
+
+  bool Threaded() const { return threaded; }
+
+  void Start(unsigned char* area, uint64_t pos, uint64_t length) {
+    if (!threaded) {
+      Read(area, pos, length);
+      return;
+    }
+    {
+      std::lock_guard<std::mutex> g(mutex);
+      req_area = area;
+      req_pos = pos;
+      req_length = length;
+      requested = true;
+    }
+    cv.notify_all();
+  }
+
+  // The result of the read started last, with the errno it left.
+  long Finish(int* err) {
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [this] { return !requested; });
+    *err = result_errno;
+    return result;
+  }
+
+ private:
+  static void* ThreadStatic(void* arg) {
+    static_cast<CChunkReader*>(arg)->ThreadProc();
+    return nullptr;
+  }
+  void ThreadProc() {
+    set_thread_name(name);
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      cv.wait(lock, [this] { return stop || requested; });
+      if (stop) return;
+      unsigned char* area = req_area;
+      uint64_t pos = req_pos, length = req_length;
+      lock.unlock();
+      long got;
+      int err;
+      got = Do(area, pos, length, &err);
+      lock.lock();
+      result = got;
+      result_errno = err;
+      requested = false;
+      cv.notify_all();
+    }
+  }
+  long Do(unsigned char* area, uint64_t pos, uint64_t length, int* err) {
+    errno = 0;
+    long got = read(fd, area, (unsigned long)length, (long)pos);
+    *err = errno;
+    return got;
+  }
+  void Read(unsigned char* area, uint64_t pos, uint64_t length) {
+    int err;
+    long got = Do(area, pos, length, &err);
+    std::lock_guard<std::mutex> g(mutex);
+    result = got;
+    result_errno = err;
+  }
+
+  std::string name;
+  read_fn_t read;
+  int fd;
+  pthread_t thread{};
+  bool threaded = false;
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool requested = false;  // a read is asked for or under way
+  bool stop = false;
+  unsigned char* req_area = nullptr;
+  uint64_t req_pos = 0, req_length = 0;
+  long result = 0;
+  int result_errno = 0;
+};
 
 }  // namespace
 
@@ -122,13 +350,19 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
   uint64_t t0 = get_nanotime();
   uint64_t total = size_bytes;
   if (total == 0) return 0;
-  unsigned char* data = buf->GetWriteBuffer();
+  CChunkSource source(buf, pass, start, previous_start);
   uint64_t pos = 0;
+  int slot = 0;
   while (pos < total) {
-    uint64_t chunk = total - pos < kChunkSize ? total - pos : kChunkSize;
-    uint64_t length = chunk;
-    if (g_debug_fast && chunk > kFastDebugLength) length = kFastDebugLength;
-    buf->FillBuffer(pass, start, previous_start, (long long)pos, (int)length);
+    uint64_t chunk = chunk_at(pos, total);
+    uint64_t length = length_of(chunk);
+    unsigned char* data = source.Get(slot, pos, length);
+    // Random data for the next chunk is made while this one is written, for
+    // the position a whole write leads to; a short write has it made again.
+    uint64_t next = pos + (g_debug_fast ? chunk : length);
+    uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
+    int next_slot = next < total ? source.NextSlot(slot, next, next_length) : slot;
+    if (next_slot != slot) source.Start(next_slot, next, next_length);
 
     long written;
     int attempts = 0;
@@ -160,6 +394,7 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
       LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
+    slot = next_slot;
   }
   return 0;
 }
@@ -171,19 +406,27 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   LOG_TRACE(g_dbg_log, name << ": verifying progress: pos=" << 0 << " len=" << 0 << " bufsize=" << kChunkSize
                             << " size=" << total);
   if (total == 0) return 0;
-  unsigned char* expected = buf->GetWriteBuffer();
-  unsigned char* actual = buf->GetReadBuffer();
-  uint64_t pos = 0;
-  while (pos < total) {
-    uint64_t chunk = total - pos < kChunkSize ? total - pos : kChunkSize;
-    uint64_t length = chunk;
-    if (g_debug_fast && chunk > kFastDebugLength) length = kFastDebugLength;
-    buf->FillBuffer(pass, start, previous_start, (long long)pos, (int)length);
+  CChunkSource source(buf, pass, start, previous_start);
+  CAlignedBuffer second_read(kChunkSize);
+  unsigned char* reads[2] = {buf->GetReadBuffer(), second_read.get()};
+  // Declared last: destroyed first, so no read is still under way into the
+  // areas when they go.
+  CChunkReader reader(name + " reader", read, fd);
+  bool ahead = reads[1] && reader.Threaded();
 
-    long got = read(fd, actual, length, (long)pos);
+  uint64_t pos = 0;
+  int rslot = 0, eslot = 0;  // read area and expected data of this chunk
+  uint64_t length = length_of(chunk_at(0, total));
+  reader.Start(reads[0], 0, length);
+  source.Start(0, 0, length);
+  while (pos < total) {
+    uint64_t chunk = chunk_at(pos, total);
+    length = length_of(chunk);
+    int err = 0;
+    long got = reader.Finish(&err);
     if (got < 0) {
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset " << pos << ". "
-                                    << strerror(errno));
+                                    << strerror(err));
       return -1;
     }
     if (got == 0) {
@@ -191,6 +434,17 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
                                     << ". Unexpected end of device");
       return -1;
     }
+    uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
+    uint64_t next = pos + done;
+    uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
+    // The next chunk is read and made while this one is compared.
+    int next_rslot = ahead ? 1 - rslot : rslot;
+    if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
+    const unsigned char* expected = source.Get(eslot, pos, length);
+    int next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
+    if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
+
+    const unsigned char* actual = reads[rslot];
     if (memcmp(actual, expected, (size_t)got) != 0) {
       long k = 0;
       while (k < got && actual[k] == expected[k]) ++k;
@@ -199,8 +453,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       return -1;
     }
 
-    uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
-    pos += done;
+    pos = next;
     uint64_t speed_now = pass_speed(pos, t0);
     {
       CLockWrapper guard(DeviceLock());
@@ -213,6 +466,9 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
+    if (!ahead && pos < total) reader.Start(reads[rslot], pos, next_length);
+    rslot = next_rslot;
+    eslot = next_eslot;
   }
   return 0;
 }

@@ -55,6 +55,77 @@ int CDataBuffer::Init() {
 }
 
 int CDataBuffer::FillBuffer(int pass, int start, int previous_start, long long offset, int length) {
+  return FillArea(write_area, &last_fill, pass, start, previous_start, offset, length, nullptr);
+}
+
+namespace {
+
+// With `heads_only` the area already holds test data at the same position
+// within a sector: only the sector numbers change.
+void fill_test(unsigned char* area, long long offset, int length, bool heads_only) {
+  if (!heads_only) memset(area, 0, length);
+  long long end = offset + length;
+  // The sector holding the first byte, then every following sector start.
+  for (long long sector = offset / kTestSectorSize; sector * kTestSectorSize < end; ++sector) {
+    long long base = sector * kTestSectorSize;
+    uint32_t n = (uint32_t)sector;
+    unsigned char head[4] = {(unsigned char)(n >> 24), (unsigned char)(n >> 16), (unsigned char)(n >> 8),
+                             (unsigned char)n};
+    for (int i = 0; i < 4; ++i) {
+      long long pos = base + i;
+      if (pos >= offset && pos < end) area[pos - offset] = head[i];
+    }
+  }
+}
+
+void fill_pattern(unsigned char* area, const CPass& p, long long offset, int length) {
+  long long period = p.pattern_length;
+  int phase = (int)(offset % period);
+  int first = length < period ? length : (int)period;
+  // One period starting at the right phase, then doubling copies.
+  for (int i = 0; i < first; ++i) area[i] = p.pattern[(phase + i) % period];
+  long long done = first;
+  while (done < length) {
+    long long n = done < length - done ? done : length - done;
+    memcpy(area + done, area, n);
+    done += n;
+  }
+}
+
+void invert(unsigned char* area, int length) {
+  // In words where the area is aligned for them, bytes for the rest.
+  int i = 0;
+  while (i < length && ((uintptr_t)(area + i) & 7) != 0) {
+    area[i] = (unsigned char)~area[i];
+    ++i;
+  }
+  for (; i + 8 <= length; i += 8) {
+    uint64_t w;
+    memcpy(&w, area + i, 8);
+    w = ~w;
+    memcpy(area + i, &w, 8);
+  }
+  for (; i < length; ++i) area[i] = (unsigned char)~area[i];
+}
+
+// Whole random blocks handed to one thread at a time: 256 KiB.
+const int kBlocksPerPiece = 64;
+
+}  // namespace
+
+bool CDataBuffer::Holds(const fill_record_t& last, int pass, long long offset, int length) const {
+  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
+  if (last.pass != pass || last.length < length) return false;
+  const CPass& p = scheme->passes[pass];
+  if (p.type == PASS_ZERO) return true;
+  if (p.type != PASS_PATTERN) return false;
+  // Same phase of the pattern.
+  long long period = p.pattern_length;
+  return period > 0 && last.offset % period == offset % period;
+}
+
+int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, int start, int previous_start,
+                          long long offset, int length, CFillRunner* runner) {
   int count = scheme ? (int)scheme->passes.size() : 0;
   if (pass < 0 || pass >= count) {
     if (g_bad_pass_messages > 0) {
@@ -67,64 +138,43 @@ int CDataBuffer::FillBuffer(int pass, int start, int previous_start, long long o
   const CPass& p = scheme->passes[pass];
   switch (p.type) {
     case PASS_ZERO:
-      if (last_pass == pass && last_length >= length) return 0;
-      FillZero(length);
+      if (Holds(*last, pass, offset, length)) return 0;
+      memset(area, 0, length);
       break;
     case PASS_TEST:
-      FillTest(offset, length);
+      fill_test(area, offset, length,
+                last->pass == pass && last->length >= length && last->offset % kTestSectorSize == offset % kTestSectorSize);
       break;
     case PASS_RANDOM:
-      FillRandom(start, offset, length);
+      FillRandom(area, start, offset, length, runner);
       break;
     case PASS_COMPLEMENT:
       if (pass == 0) {
-        memset(write_area, 0xff, length);
+        memset(area, 0xff, length);
       } else {
-        if (FillBuffer(pass - 1, previous_start, 0, offset, length) != 0) return -1;
-        // Invert in words; the write area is page-aligned.
-        uint64_t* w = reinterpret_cast<uint64_t*>(write_area);
-        int words = length / 8;
-        for (int i = 0; i < words; ++i) w[i] = ~w[i];
-        for (int i = words * 8; i < length; ++i) write_area[i] = (unsigned char)~write_area[i];
+        if (FillArea(area, last, pass - 1, previous_start, 0, offset, length, runner) != 0) return -1;
+        invert(area, length);
       }
       break;
     case PASS_PATTERN: {
       long long period = p.pattern_length;
       if (period <= 0 || (size_t)period > p.pattern.size()) return -1;
-      if (last_pass == pass && last_length >= length && last_offset % period == offset % period) return 0;
-      FillPattern(p, offset, length);
+      if (Holds(*last, pass, offset, length)) return 0;
+      fill_pattern(area, p, offset, length);
       break;
     }
     default:
       return -1;
   }
-  last_pass = pass;
-  last_seed = start;
-  last_length = length;
-  last_offset = offset;
+  last->pass = pass;
+  last->seed = start;
+  last->length = length;
+  last->offset = offset;
   return 0;
 }
 
-void CDataBuffer::FillZero(int length) { memset(write_area, 0, length); }
-
-void CDataBuffer::FillTest(long long offset, int length) {
-  memset(write_area, 0, length);
-  long long end = offset + length;
-  // The sector holding the first byte, then every following sector start.
-  for (long long sector = offset / kTestSectorSize; sector * kTestSectorSize < end; ++sector) {
-    long long base = sector * kTestSectorSize;
-    uint32_t n = (uint32_t)sector;
-    unsigned char head[4] = {(unsigned char)(n >> 24), (unsigned char)(n >> 16), (unsigned char)(n >> 8),
-                             (unsigned char)n};
-    for (int i = 0; i < 4; ++i) {
-      long long pos = base + i;
-      if (pos >= offset && pos < end) write_area[pos - offset] = head[i];
-    }
-  }
-}
-
-void CDataBuffer::FillRandom(int start, long long offset, int length) {
-  unsigned char* out = write_area;
+void CDataBuffer::FillRandom(unsigned char* area, int start, long long offset, int length, CFillRunner* runner) {
+  unsigned char* out = area;
   long long pos = offset;
   long long end = offset + length;
   // Block seed: block number + start in 32-bit arithmetic, wrapping.
@@ -143,7 +193,17 @@ void CDataBuffer::FillRandom(int start, long long offset, int length) {
   }
   int whole = (int)((end - pos) / kRandomBlockSize);
   if (whole > 0) {
-    FillRandomBlocks(seed_of(pos / kRandomBlockSize), out, whole);
+    int first = seed_of(pos / kRandomBlockSize);
+    int pieces = (whole + kBlocksPerPiece - 1) / kBlocksPerPiece;
+    if (runner && pieces > 1) {
+      runner->Run(pieces, [this, first, out, whole](int i) {
+        int k = i * kBlocksPerPiece;
+        int n = whole - k < kBlocksPerPiece ? whole - k : kBlocksPerPiece;
+        FillRandomBlocks((int)((uint32_t)first + (uint32_t)k), out + (long long)k * kRandomBlockSize, n);
+      });
+    } else {
+      FillRandomBlocks(first, out, whole);
+    }
     out += (long long)whole * kRandomBlockSize;
     pos += (long long)whole * kRandomBlockSize;
   }
@@ -151,27 +211,6 @@ void CDataBuffer::FillRandom(int start, long long offset, int length) {
     // A last partial block, from its start.
     RestartRandom(seed_of(pos / kRandomBlockSize));
     GetRandomBytes(reinterpret_cast<char*>(out), (int)(end - pos));
-  }
-}
-
-void CDataBuffer::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
-  for (int k = 0; k < nblocks; ++k) {
-    RestartRandom((int)((uint32_t)seed_first + (uint32_t)k));
-    GetRandomBytes(reinterpret_cast<char*>(out) + (long long)k * kRandomBlockSize, kRandomBlockSize);
-  }
-}
-
-void CDataBuffer::FillPattern(const CPass& p, long long offset, int length) {
-  long long period = p.pattern_length;
-  int phase = (int)(offset % period);
-  int first = length < period ? length : (int)period;
-  // One period starting at the right phase, then doubling copies.
-  for (int i = 0; i < first; ++i) write_area[i] = p.pattern[(phase + i) % period];
-  long long done = first;
-  while (done < length) {
-    long long n = done < length - done ? done : length - done;
-    memcpy(write_area + done, write_area, n);
-    done += n;
   }
 }
 
@@ -204,7 +243,7 @@ void CDataBufferIsaac64::GetRandomBytes(char* out, int n) {
     isaac64_bytes(static_cast<randctx64*>(random_state), reinterpret_cast<unsigned char*>(out), n);
 }
 
-void CDataBufferIsaac64::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
+void CDataBufferIsaac64::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {
   isaac64_blocks(seed_first, out, nblocks);
 }
 
@@ -237,7 +276,7 @@ void CDataBufferIsaac::GetRandomBytes(char* out, int n) {
     isaac_bytes(static_cast<randctx*>(random_state), reinterpret_cast<unsigned char*>(out), n);
 }
 
-void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) {
+void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {
   isaac_blocks(seed_first, out, nblocks);
 }
 
@@ -271,17 +310,37 @@ void CDataBufferSha1::StopRandom() {
   if (random_state) wipe_two::SHA1RandomFree(&random_state);
 }
 
-void CDataBufferSha1::RestartRandom(int seed) {
-  if (!random_state) return;
+namespace {
+
+// Restart with a seed: the state becomes SHA-1 of the seed's four bytes,
+// least significant first.
+void sha1_restart(void* state, int seed) {
   uint32_t s = (uint32_t)seed;
   unsigned char bytes[4] = {(unsigned char)s, (unsigned char)(s >> 8), (unsigned char)(s >> 16),
                             (unsigned char)(s >> 24)};
-  wipe_two::SHA1RandomFinalize(random_state);
-  wipe_two::SHA1RandomInitialize(random_state);
-  wipe_two::SHA1RandomRandomize(random_state, bytes, sizeof(bytes));
+  wipe_two::SHA1RandomFinalize(state);
+  wipe_two::SHA1RandomInitialize(state);
+  wipe_two::SHA1RandomRandomize(state, bytes, sizeof(bytes));
+}
+
+}  // namespace
+
+void CDataBufferSha1::RestartRandom(int seed) {
+  if (random_state) sha1_restart(random_state, seed);
 }
 
 void CDataBufferSha1::GetRandomBytes(char* out, int n) {
   if (random_state && n > 0)
     wipe_two::SHA1RandomGetRandomBytes(random_state, reinterpret_cast<unsigned char*>(out), n);
+}
+
+void CDataBufferSha1::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {
+  // A generator of this call's own, so that calls may run side by side.
+  wipe_two::sha1_ctx sha;
+  wipe_two::sha1_random gen;
+  gen.sha = &sha;
+  for (int k = 0; k < nblocks; ++k) {
+    sha1_restart(&gen, (int)((uint32_t)seed_first + (uint32_t)k));
+    wipe_two::SHA1RandomGetRandomBytes(&gen, out + (long long)k * kRandomBlockSize, kRandomBlockSize);
+  }
 }

@@ -3,6 +3,8 @@
 // the pass, its seed and the device offset, so verification can regenerate
 // a chunk instead of storing it.
 #pragma once
+#include <functional>
+
 #include "scheme/scheme.h"
 
 // Size of the write area and of the read area; also the largest fill.
@@ -15,6 +17,23 @@ constexpr int kTestSectorSize = 512;
 // Number of "Bad pass" messages still to be logged in this process run (five
 // at start); shared by all buffers, decremented without a lock.
 extern int g_bad_pass_messages;
+
+// The last fill that wrote data into an area; the skip rules compare against
+// it.
+struct fill_record_t {
+  int seed = 0;
+  int pass = -1;  // -1: nothing filled yet
+  int length = 0;
+  long long offset = 0;
+};
+
+// Runs work(0) .. work(n - 1), several at once where it can, and returns when
+// all of them have run.
+class CFillRunner {
+ public:
+  virtual ~CFillRunner() = default;
+  virtual void Run(int n, const std::function<void(int)>& work) = 0;
+};
 
 class CDataBuffer {
  public:
@@ -34,6 +53,20 @@ class CDataBuffer {
   // Fills the first `length` bytes of the write area with what pass `pass`
   // writes at device offsets offset .. offset + length - 1. 0 or -1.
   int FillBuffer(int pass, int start, int previous_start, long long offset, int length);
+  // FillBuffer into another area of at least `length` bytes, with that area's
+  // own record of its last fill (`GetLastFill()` for the write area). Over
+  // test data at the same position within a sector, a test fill rewrites
+  // only the sector numbers. With a
+  // runner, the whole random blocks are generated in pieces on its threads;
+  // the bytes are the same. Fills of one buffer must not overlap in time (a
+  // block entered in its middle uses the generator state).
+  int FillArea(unsigned char* area, fill_record_t* last, int pass, int start, int previous_start, long long offset,
+               int length, CFillRunner* runner);
+  fill_record_t* GetLastFill() { return &last_fill; }
+  // Whether an area whose last fill is `last` already holds what pass `pass`
+  // writes at `offset` (the zero and pattern skips), so that filling it
+  // again would write nothing.
+  bool Holds(const fill_record_t& last, int pass, long long offset, int length) const;
 
   // The generated data (source of writes, expected data when verifying).
   unsigned char* GetWriteBuffer() const { return write_area; }
@@ -47,25 +80,19 @@ class CDataBuffer {
  protected:
   CDataBuffer() = default;
   // Whole random blocks: block k of `out` is the first 4096 bytes after
-  // RestartRandom(seed_first + k). This version does exactly that; a generator
-  // may produce the same bytes faster.
-  virtual void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks);
+  // RestartRandom(seed_first + k) (the sum wrapping in 32 bits). Uses no
+  // state of the object, so that several threads may run it at once.
+  virtual void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const = 0;
 
   CScheme* scheme = nullptr;
   unsigned char* write_area = nullptr;
   unsigned char* read_area = nullptr;
   void* random_state = nullptr;  // owned; freed by StopRandom or the destructor
-  // The last successful fill that wrote data.
-  int last_seed = 0;
-  int last_pass = -1;
-  int last_length = 0;
-  long long last_offset = 0;
+  // The last successful fill of the write area that wrote data.
+  fill_record_t last_fill;
 
  private:
-  void FillZero(int length);
-  void FillTest(long long offset, int length);
-  void FillRandom(int start, long long offset, int length);
-  void FillPattern(const CPass& p, long long offset, int length);
+  void FillRandom(unsigned char* area, int start, long long offset, int length, CFillRunner* runner);
 };
 
 // ISAAC64 generator; the one the device wipe uses.
@@ -78,7 +105,7 @@ class CDataBufferIsaac64 : public CDataBuffer {
   void GetRandomBytes(char* out, int n) override;
 
  protected:
-  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) override;
+  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const override;
 };
 
 // ISAAC built on 64-bit words.
@@ -91,7 +118,7 @@ class CDataBufferIsaac : public CDataBuffer {
   void GetRandomBytes(char* out, int n) override;
 
  protected:
-  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) override;
+  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const override;
 };
 
 // SHA-1 based generator.
@@ -102,4 +129,7 @@ class CDataBufferSha1 : public CDataBuffer {
   void StopRandom() override;
   void RestartRandom(int seed) override;
   void GetRandomBytes(char* out, int n) override;
+
+ protected:
+  void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const override;
 };

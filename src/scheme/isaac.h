@@ -17,6 +17,9 @@ struct randctx {
   uint64_t randb;
   uint64_t randc;
 };
+// The published layout: counter, results, memory, a, b, c, all 64-bit words.
+static_assert(sizeof(randctx) == 516 * 8, "context layout");
+
 
 void isaac(randctx* ctx);
 void randinit(randctx* ctx, int flag);

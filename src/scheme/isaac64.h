@@ -16,6 +16,9 @@ struct randctx64 {
   uint64_t randb;
   uint64_t randc;
 };
+// The published layout: counter, results, memory, a, b, c, all 64-bit words.
+static_assert(sizeof(randctx64) == 516 * 8, "context layout");
+
 
 // One generation step: refills the 256 result words.
 void isaac64(randctx64* ctx);

@@ -28,8 +28,9 @@ count_is() { [ "$(grep -cF -- "$2" "$1")" = "$3" ] || { echo "  '$2' not $3 time
 cat > "$SANDBOX/hook.sh" <<'HOOK'
 printf 'CPU: Test CPU @ 1 GHz\n\nMemory: 1024 MB\n' > "$R/tmp/sys_info"
 HOOK
-SANDBOX_HOOK=$SANDBOX/hook.sh sandbox_run "$PROGRAM" VERIFY=n RESET_HPA=yes ATA_ERASE=true \
-  < /dev/null > "$SANDBOX/stdout" 2> "$SANDBOX/stderr"
+# The interface reads Q from standard input and the session ends.
+printf q | SANDBOX_HOOK=$SANDBOX/hook.sh sandbox_run "$PROGRAM" TERM=xterm VERIFY=n RESET_HPA=yes ATA_ERASE=true \
+  > "$SANDBOX/stdout" 2> "$SANDBOX/stderr"
 rc=$?
 log=$SANDBOX_OUT/zorvane.log
 dbg=$SANDBOX_OUT/xdebug.log
@@ -48,7 +49,7 @@ check "session log copy on the log medium" in_order "$SANDBOX_OUT/log/zorvane.lo
 
 # SCHEME picks by path; the environment falls back to VERIFY_LAST_PASS.
 rm -f "$SANDBOX_OUT"/*.log
-sandbox_run "$PROGRAM" SCHEME=RANDOM VERIFY_LAST_PASS=1 < /dev/null > /dev/null 2>&1
+printf q | sandbox_run "$PROGRAM" TERM=xterm SCHEME=RANDOM VERIFY_LAST_PASS=1 > /dev/null 2>&1
 check "SCHEME matched against the path" grep -qF "'1-pass Random' scheme selected" "$SANDBOX_OUT/zorvane.log"
 check "VERIFY_LAST_PASS enables verification" grep -qF "Verification enabled" "$SANDBOX_OUT/zorvane.log"
 

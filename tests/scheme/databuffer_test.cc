@@ -213,6 +213,20 @@ TEST(DataBufferTest, SectorNumbersKeepTheirLow32BitsBeyond2To32Sectors) {
   EXPECT_EQ(u, (bytes{0, 0x80, 0, 7}));
 }
 
+// A fill over test data already in the area rewrites only the sector
+// numbers when the position within a sector is the same; either way the
+// bytes are those of a fresh buffer.
+TEST(DataBufferTest, RefillOverTestDataGivesTheBytesOfAFreshBuffer) {
+  CScheme s = make_scheme({make_pass(PASS_TEST)});
+  auto b = make_buffer(&s);
+  fill(b.get(), 0, 0, 0, 512 * 3 + 100, 8192);
+  const long long offsets[] = {512LL * 1000 + 100, (1LL << 41) + 100, 512 * 7 + 7, 0, 0x12345600LL};
+  for (long long off : offsets) {
+    auto fresh = make_buffer(&s);
+    EXPECT_EQ(fill(b.get(), 0, 0, 0, off, 4096), fill(fresh.get(), 0, 0, 0, off, 4096)) << off;
+  }
+}
+
 // ---- pattern ----
 
 TEST(DataBufferPattern, AlignedToDeviceOffsetZero) {

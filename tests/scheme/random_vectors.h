@@ -12,6 +12,14 @@ struct random_stream_vec {
   std::vector<unsigned char> bytes;
 };
 
+// Successive requests of the given sizes after one restart.
+struct random_parts_vec {
+  std::string gen;
+  int seed;
+  std::vector<int> sizes;
+  std::vector<unsigned char> bytes;
+};
+
 struct random_fill_vec {
   std::string gen;
   int start;
@@ -38,6 +46,7 @@ inline std::string to_hex(const unsigned char* p, size_t n) {
 
 struct random_vectors {
   std::vector<random_stream_vec> streams;
+  std::vector<random_parts_vec> parts;
   std::vector<random_fill_vec> fills;     // SHA-1 digest of the fill
   std::vector<random_fill_vec> fillhex;   // the fill itself
   bool loaded = false;
@@ -61,13 +70,22 @@ struct random_vectors {
         ls >> s.gen >> s.seed >> hex;
         s.bytes = from_hex(hex);
         v.streams.push_back(s);
+      } else if (kind == "parts") {
+        random_parts_vec p;
+        std::string sizes, hex;
+        ls >> p.gen >> p.seed >> sizes >> hex;
+        std::istringstream ss(sizes);
+        std::string n;
+        while (std::getline(ss, n, ',')) p.sizes.push_back(std::stoi(n));
+        p.bytes = from_hex(hex);
+        v.parts.push_back(p);
       } else if (kind == "fill" || kind == "fillhex") {
         random_fill_vec f;
         ls >> f.gen >> f.start >> f.offset >> f.length >> f.digest_or_hex;
         (kind == "fill" ? v.fills : v.fillhex).push_back(f);
       }
     }
-    v.loaded = !v.streams.empty() && !v.fills.empty();
+    v.loaded = !v.streams.empty() && !v.parts.empty() && !v.fills.empty();
     return v;
   }
 };

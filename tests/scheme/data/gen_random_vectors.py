@@ -7,6 +7,8 @@ random_test.cc and databuffer_test.cc compare with:
 
 Line formats:
     stream <gen> <seed> <hex bytes>      first bytes after a restart with seed
+    parts <gen> <seed> <n1,n2,...> <hex> the bytes of successive requests of
+                                         n1, n2, ... bytes after a restart
     fill <gen> <start> <offset> <length> <sha1 of the filled bytes>
     fillhex <gen> <start> <offset> <length> <hex bytes>
 gen is isaac64, isaac or sha1.
@@ -189,6 +191,69 @@ class Sha1Gen:
 
 GENS = {"isaac64": Isaac64, "isaac": Isaac, "sha1": Sha1Gen}
 
+M32 = 0xFFFFFFFF
+
+
+class Isaac32(Isaac):
+    """The published 32-bit ISAAC. Not a generator of the program: it only
+    anchors the shared structure of the models (step order, second-half
+    indexing, two-pass initialisation, ind) to the published test output."""
+
+    def randinit(self):
+        s = [0x9E3779B9] * 8
+        for _ in range(4):
+            s = self.mix(s)
+        for src in (self.rsl, self.mm):
+            for i in range(0, RANDSIZ, 8):
+                s = [(s[j] + src[i + j]) & M32 for j in range(8)]
+                s = self.mix(s)
+                self.mm[i:i + 8] = s
+        self.step()
+
+    @staticmethod
+    def mix(s):
+        a, b, c, d, e, f, g, h = s
+        a ^= (b << 11) & M32; d = (d + a) & M32; b = (b + c) & M32
+        b ^= c >> 2; e = (e + b) & M32; c = (c + d) & M32
+        c ^= (d << 8) & M32; f = (f + c) & M32; d = (d + e) & M32
+        d ^= e >> 16; g = (g + d) & M32; e = (e + f) & M32
+        e ^= (f << 10) & M32; h = (h + e) & M32; f = (f + g) & M32
+        f ^= g >> 4; a = (a + f) & M32; g = (g + h) & M32
+        g ^= (h << 8) & M32; b = (b + g) & M32; h = (h + a) & M32
+        h ^= a >> 9; c = (c + h) & M32; a = (a + b) & M32
+        return [a, b, c, d, e, f, g, h]
+
+    def ind(self, x):
+        return self.mm[(x >> 2) & (RANDSIZ - 1)]
+
+    def step(self):
+        mm = self.mm
+        self.c = (self.c + 1) & M32
+        a = self.a
+        b = (self.b + self.c) & M32
+        for i in range(RANDSIZ):
+            x = mm[i]
+            mx = ((a << 13) & M32, a >> 6, (a << 2) & M32, a >> 16)[i % 4]
+            a = ((a ^ mx) + mm[(i + RANDSIZ // 2) % RANDSIZ]) & M32
+            y = (self.ind(x) + a + b) & M32
+            mm[i] = y
+            b = (self.ind(y >> 8) + x) & M32
+            self.rsl[i] = b
+        self.a, self.b = a, b
+
+
+def check_published_output():
+    """An all-zero seed is the published generators' own test set-up; the
+    first results they print (the step after initialisation) are known."""
+    g = Isaac32(0)
+    g.step()
+    assert g.rsl[:8] == [0xF650E4C8, 0xE448E96D, 0x98DB2FB4, 0xF5FAD54F,
+                         0x433F1AFB, 0xEDEC154A, 0xD8370487, 0x46CA4F9A], "ISAAC model"
+    g = Isaac64(0)
+    g.step()
+    assert g.rsl[:4] == [0x12A8F216AF9418C2, 0xD4490AD526F14431,
+                         0xB49C3B3995091A36, 0x5B45E522E4B1B4EF], "ISAAC64 model"
+
 
 def s32(v):
     v &= 0xFFFFFFFF
@@ -209,10 +274,18 @@ def random_fill(gen, start, offset, length):
 
 
 def main():
+    check_published_output()
     w = sys.stdout.write
     for gen, n in (("isaac64", 4096), ("isaac", 4096), ("sha1", 4096)):
         for seed in (0, 1, -1, 1000, 2147483647, -2147483648, 0x12345678):
             w("stream %s %d %s\n" % (gen, seed, GENS[gen](seed).bytes(n).hex()))
+    # Successive requests: a request ends its last step, the next one starts
+    # with a new step (ISAAC), or goes on with the current digest (SHA1).
+    for gen in ("isaac64", "isaac", "sha1"):
+        for seed, parts in ((7, (300, 10)), (-2, (1, 255, 256, 3, 21, 19, 20))):
+            g = GENS[gen](seed)
+            data = b"".join(g.bytes(n) for n in parts)
+            w("parts %s %d %s %s\n" % (gen, seed, ",".join(map(str, parts)), data.hex()))
     fills = [
         (0, 0, 8192),
         (1000, 100, 50),
