@@ -20,6 +20,11 @@ int main() {
 
   read_mode_flags();
 
+  // The log medium is mounted at /log before logging opens its files there.
+  // Only the console exists yet.
+  g_logdev_text_out = text_out;
+  if (g_logfile) mgr.AutoSetLogDevice();
+
   // The session date, taken once.
   char session_date[32];
   memset(session_date, 0, sizeof(session_date));
