@@ -1,7 +1,8 @@
 #!/bin/bash
 # No log medium: the program says so and asks; any key scans again, d goes on
 # without one (the logs stay in the /log directory). With USE_NODELAY it goes
-# on at once. The internal disk is never mounted.
+# on at once. The internal disk is never mounted, and what the search logs
+# before logging starts does not end up on the console.
 set -u
 PROGRAM=$1
 . "$(dirname "$0")/lib/sandbox.sh"
@@ -16,10 +17,15 @@ missing="Could not find an appropriate removable device for log file"
 prompt="Press 'D' to disable log, any other key to rescan"
 times() { [ "$(tui_screen | grep -cF -- "$1")" = "$2" ] || { tui_screen | sed 's/^/  | /' >&2; return 1; }; }
 
-tui_start 80 25 USE_LOGFILE=y
+# A loop device of the live system: listed, but no bus to look at.
+cat > "$SANDBOX/hook.sh" <<'HOOK'
+echo "   7       99       1000 loop9" >> "$S/partitions"
+mkdir -p "$R/sys/block/loop9"
+HOOK
+SANDBOX_HOOK=$SANDBOX/hook.sh tui_start 80 25 USE_LOGFILE=y
 check "asks for a log medium" tui_wait "$prompt" 20
-only_x() { tui_screen | grep -qx "x"; }
-check "the internal disk is x" only_x
+only_x() { tui_screen | grep -qx "xx"; }
+check "the internal disk and the loop device are x" only_x
 tui_keys r
 sleep 0.5
 check "no scan before the line is entered" times "$missing" 1
