@@ -9,6 +9,7 @@ PROGRAM=$1
 . "$(dirname "$0")/lib/tui.sh"
 sandbox_init
 tui_init
+command -v mkfs.ext2 >/dev/null 2>&1 && command -v dumpe2fs >/dev/null 2>&1 || sandbox_skip "e2fsprogs not found"
 fail=0
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME

@@ -10,7 +10,8 @@ PROGRAM=$1
 . "$(dirname "$0")/lib/tui.sh"
 sandbox_init
 tui_init
-command -v mkfs.ext2 >/dev/null 2>&1 && command -v debugfs >/dev/null 2>&1 || sandbox_skip "e2fsprogs not found"
+command -v mkfs.ext2 >/dev/null 2>&1 && command -v debugfs >/dev/null 2>&1 && command -v e2fsck >/dev/null 2>&1 ||
+  sandbox_skip "e2fsprogs not found"
 fail=0
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
