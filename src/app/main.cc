@@ -3,6 +3,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <log4cplus/helpers/loglog.h>
 #include <log4cplus/initializer.h>
 
 #include "app/globals.h"
@@ -19,6 +20,17 @@ int main() {
   CBlkDevMgr mgr;
 
   read_mode_flags();
+
+  // The log medium is mounted at /log before logging opens its files there.
+  // Only the console exists yet.
+  g_logdev_text_out = text_out;
+  if (g_logfile) {
+    // What the search logs goes nowhere yet; log4cplus is not to complain
+    // about that on the console.
+    log4cplus::helpers::LogLog::getLogLog()->setQuietMode(true);
+    mgr.AutoSetLogDevice();
+    log4cplus::helpers::LogLog::getLogLog()->setQuietMode(false);
+  }
 
   // The session date, taken once.
   char session_date[32];

@@ -1,10 +1,19 @@
 #include "app/paths.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 std::string g_root_prefix;
 
-static int default_runner(const char* cmdline) { return std::system(cmdline); }
+// Commands name the real /dev and /log: they never run while the paths point
+// at a fake tree.
+static int default_runner(const char* cmdline) {
+  if (!g_root_prefix.empty()) {
+    std::fprintf(stderr, "refusing to run '%s' with the root prefix '%s'\n", cmdline, g_root_prefix.c_str());
+    return -1;
+  }
+  return std::system(cmdline);
+}
 
 shell_runner_t g_shell_runner = default_runner;
 

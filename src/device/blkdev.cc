@@ -226,6 +226,17 @@ bool CBlkDev::IsSelectedForWiping() {
   return wipe_selected == 1;
 }
 
+void CBlkDev::SetLogDeviceFlag(bool holds_log) {
+  CLockWrapper guard(*this);
+  log_device = holds_log ? 1 : 0;
+  if (log_device) wipe_selected = 0;
+}
+
+bool CBlkDev::IsLogDevice() {
+  CLockWrapper guard(*this);
+  return log_device != 0;
+}
+
 bool CBlkDev::IsQueueRunning() {
   CLockWrapper guard(*this);
   return queue_running;

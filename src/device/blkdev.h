@@ -148,6 +148,10 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // (for threads other than the monitor, which changes them).
   bool IsDisconnected();
   bool IsSelectedForWiping();
+  // Marks the device as holding the log medium (or not); a device that holds
+  // it loses any wipe selection and can never be selected again.
+  void SetLogDeviceFlag(bool holds_log);
+  bool IsLogDevice();
 
   // Whether a queue thread given up by ClearCommandQueue (its command could
   // not be cancelled) has still to end. The destructor waits for such

@@ -140,13 +140,15 @@ void CBlkDevMgr::AddDevice(const char* name) {
     LOG_ERROR(g_dbg_log, "Disk-" << n << ": initialization failed");
     return;
   }
-  // The log device name is set once, before the monitor starts.
-  dev->log_device = dev->name == log_device_name ? 1 : 0;
   dev->ScanPartitions();
 
   // `dev` outlives the guard: a new object that lost to an old one is
   // released after the lock.
   CLockWrapper guard(*this);
+  // Marked before anyone else can see the device, so that it is never
+  // selected for wiping.
+  const bool holds_log = HoldsLog(*dev);
+  dev->SetLogDeviceFlag(holds_log);
   if (!dev->CanBeWiped()) {
     held_back.push_back(dev);
     return;
@@ -161,8 +163,35 @@ void CBlkDevMgr::AddDevice(const char* name) {
     }
   }
   LOG_INFO(g_dbg_log, "Device '" << n << "' - connected.");
+  if (holds_log) {
+    if (dev->name != log_device_name)
+      LOG_WARN(g_wipe_log, "Disk-" << n << ": the log device '" << log_device_name
+                                   << "' is back under this name; it will not be wiped.");
+    RememberLogDisk(*dev);
+  }
   devices.push_back(dev);
   runDeviceHooks(dev, &CDevMgrHook::DeviceAttachedHook);
+}
+
+bool CBlkDevMgr::HoldsLog(const CBlkDev& dev) const {
+  if (log_device_name.empty()) return false;
+  if (dev.name == log_device_name) return true;
+  if (!log_disk_seen || dev.size_bytes != log_disk_size || dev.model != log_disk_model ||
+      dev.serial != log_disk_serial)
+    return false;
+  // A disk just like the log disk while the log disk is still there is
+  // another disk.
+  for (auto& d : devices)
+    if (d->log_device && !d->disconnected) return false;
+  return true;
+}
+
+void CBlkDevMgr::RememberLogDisk(const CBlkDev& dev) {
+  if (log_disk_seen) return;
+  log_disk_seen = true;
+  log_disk_size = dev.size_bytes;
+  log_disk_model = dev.model;
+  log_disk_serial = dev.serial;
 }
 
 void CBlkDevMgr::RemoveDevice(const std::string& name) {

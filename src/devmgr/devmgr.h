@@ -44,6 +44,21 @@ struct CLogDev {
   int64_t blocks = 0;  // 1 KiB blocks
 };
 
+// Seams of the log medium search, which runs on the console before the
+// screen exists: its text output (the interface's text_out, set by main;
+// before that plain standard output), the file-system query and the count of
+// marker files on the mounted candidate, and the operator's answer to the
+// prompt (getchar).
+struct statvfs;
+typedef void (*logdev_text_out_fn_t)(int y, int x, const char* text, bool newlines);
+typedef int (*logdev_statvfs_fn_t)(const char* path, struct statvfs* st);
+typedef int (*logdev_glob_count_fn_t)(const char* pattern);
+typedef int (*logdev_read_char_fn_t)();
+extern logdev_text_out_fn_t g_logdev_text_out;
+extern logdev_statvfs_fn_t g_logdev_statvfs;
+extern logdev_glob_count_fn_t g_logdev_glob_count;
+extern logdev_read_char_fn_t g_logdev_read_char;
+
 // Seams of the monitor: its clock (seconds since the epoch, used for the
 // 30-second rules) and its one-second pause between listing and acting.
 typedef time_t (*devmgr_clock_fn_t)();
@@ -91,12 +106,35 @@ class CBlkDevMgr : public CLockable {
   int GetHeldBackCount();
   std::shared_ptr<CBlkDev> GetHeldBackDev(int index);
 
-  // Log medium (chosen before the monitor starts).
+  // Log medium, chosen at start-up before the monitor runs: candidates are
+  // the partitions of USB disks and floppies that mount writable with free
+  // space; the one holding most "zorvane*" files wins and is mounted at /log.
+  // Returns 0 with or without a log medium (the operator may give up).
+  int AutoSetLogDevice();
+  // Rebuilds the candidate list from /proc/partitions, mounting each
+  // removable candidate at `mount_point` to look at it; the candidate count.
+  int ScanLogDevices(const char* mount_point);
+  // Finds the disk of a partition: 0 removable (USB or floppy), 1 not
+  // removable, -1 no disk found.
+  int CheckLogDevicePartition(CLogDev& rec);
+  // First candidate with the highest score, or -1.
+  int GetBestLogDeviceIndex();
+  // Mounts the candidate at /log (keeping the logs already there) and marks
+  // its disk as the log device; the mount command's result.
+  int SetLogDevice(const CLogDev& rec);
+
   std::vector<CLogDev> log_devices;
   std::string log_device_name;  // kernel name of the disk holding the log
 
  private:
   void MonitorLoop();
+  // Decides under the manager lock whether a new device holds the log: by
+  // its kernel name, or, while no listed device holds it, by the size, model
+  // and serial of the disk that held it (a log stick that was pulled out and
+  // came back under a new name).
+  bool HoldsLog(const CBlkDev& dev) const;
+  // Keeps the size, model and serial of the first listed log disk.
+  void RememberLogDisk(const CBlkDev& dev);
   // Destroys dropped devices that nothing else uses any more, outside the
   // manager lock.
   void ReleaseDroppedDevices();
@@ -111,4 +149,9 @@ class CBlkDevMgr : public CLockable {
   // Stale entries taken out of the list; the monitor thread lets them go
   // once no queue thread or task step holds them.
   std::vector<std::shared_ptr<CBlkDev>> dropped;
+  // What the log disk looked like when it was first listed.
+  bool log_disk_seen = false;
+  uint64_t log_disk_size = 0;
+  std::string log_disk_model;
+  std::string log_disk_serial;
 };

@@ -29,6 +29,9 @@ CRescanTask::~CRescanTask() {
 }
 
 void CRescanTask::Start(CBlkDevMgr* mgr) {
+  // One rescan at a time; a finished one is reaped first, so its handle is
+  // not lost.
+  if (IsStarted()) return;
   pthread_mutex_lock(&mutex);
   running = true;
   pthread_mutex_unlock(&mutex);
@@ -85,7 +88,8 @@ void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
   int count = mgr->GetCount();
   for (int i = 0; i < count; ++i) {
     std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(i);
-    if (!dev || dev->disconnected || dev->log_device || !dev->IsReady()) continue;
+    // The disk holding the log is never pinged, let alone deleted.
+    if (!dev || dev->IsDisconnected() || dev->IsLogDevice() || !dev->IsReady()) continue;
     if (dev->Ping() == 0) continue;
     std::string name = dev->name;
     LOG_INFO(g_wipe_log, "Device " << name << " did not respond, removing.");

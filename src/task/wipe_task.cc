@@ -37,7 +37,9 @@ int CWipeTask::Start(CBlkDevMgr* mgr) {
   for (int i = 0; i < n; ++i) {
     std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(i);
     if (!dev || dev->IsDisconnected()) continue;
-    if (!dev->IsSelectedForWiping()) {
+    if (dev->IsLogDevice()) {
+      LOG_INFO(g_dbg_log, dev->name << ": Skipping - the log device is never wiped.");
+    } else if (!dev->IsSelectedForWiping()) {
       LOG_INFO(g_dbg_log, dev->name << ": Skipping - not marked for wiping.");
     } else if (!dev->IsReady()) {
       LOG_INFO(g_dbg_log, dev->name << ": Skipping - device is not ready (possible wiping in progress)");
@@ -52,7 +54,7 @@ int CWipeTask::Start(CBlkDevMgr* mgr) {
   n = mgr->GetCount();
   for (int i = 0; i < n; ++i) {
     std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(i);
-    if (dev && !dev->IsDisconnected() && dev->IsReady()) dev->RunCommandQueue();
+    if (dev && !dev->IsDisconnected() && !dev->IsLogDevice() && dev->IsReady()) dev->RunCommandQueue();
   }
   started = true;
   return 0;
@@ -60,6 +62,12 @@ int CWipeTask::Start(CBlkDevMgr* mgr) {
 
 void CWipeTask::StartOnAdditionalDrive(std::shared_ptr<CBlkDev> dev, CBlkDevMgr* mgr) {
   if (!dev) return;
+  // The main window selects the drive first; a drive that cannot be selected
+  // (the log device, a drive without media) is not wiped.
+  if (dev->IsLogDevice() || !dev->IsSelectedForWiping()) {
+    LOG_INFO(g_dbg_log, dev->name << ": Not wiping - the drive is not selected for wiping");
+    return;
+  }
   if (dev->IsReady()) {
     PrepareCommandsQueue(dev, mgr, true);
     dev->RunCommandQueue();

@@ -1,6 +1,8 @@
 // The rescan task over a fake sysfs tree: host scans, silent drives deleted,
 // busy, log and disconnected drives left alone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -96,7 +98,7 @@ TEST_F(RescanTest, SilentIdleDrivesAreDeletedOthersKept) {
   // sdb stops answering (its node now holds nothing); sdc holds the log.
   truncate(root.Path("/dev/sdb").c_str(), 0);
   truncate(root.Path("/dev/sdc").c_str(), 0);
-  mgr->GetBlkDev(2)->log_device = 1;
+  mgr->GetBlkDev(2)->SetLogDeviceFlag(true);
   CRescanTask task;
   RunToEnd(task);
   EXPECT_EQ(Slurp(root.Path("/sys/block/sda/device/delete")), "");
@@ -104,6 +106,68 @@ TEST_F(RescanTest, SilentIdleDrivesAreDeletedOthersKept) {
   EXPECT_EQ(Slurp(root.Path("/sys/block/sdc/device/delete")), "");
   EXPECT_TRUE(cap.Has("Device sdb did not respond, removing.", "wipe"));
   EXPECT_TRUE(cap.Has("Could not open devices directory '/sys/class'"));
+}
+
+// A drive busy with its queue and a drive unplugged but still listed are not
+// pinged, though neither would answer.
+TEST_F(RescanTest, BusyAndUnpluggedDrivesAreNotPinged) {
+  LogCapture cap;
+  AddDrive("sda", 1, true);
+  AddDrive("sdb", 2, true);
+  std::set<std::string> previous;
+  mgr->MonitorPass(previous, true);
+  ASSERT_EQ(mgr->GetCount(), 2);
+  truncate(root.Path("/dev/sda").c_str(), 0);
+  truncate(root.Path("/dev/sdb").c_str(), 0);
+  std::string rm = "rm -rf '" + root.Path("/sys/block/sdb") + "'";
+  ASSERT_EQ(0, system(rm.c_str()));
+  mgr->MonitorPass(previous, false);
+  ASSERT_TRUE(mgr->GetBlkDev(1)->IsDisconnected());
+  std::shared_ptr<CBlkDev> sda = mgr->GetBlkDev(0);
+  // A current command that is not idle makes the drive busy.
+  class Busy : public CCommand {
+   public:
+    Busy() : CCommand(BLKDEV_CMD_DELAY, false) {}
+    std::string GetName() const override { return "busy"; }
+    int GetStatus() override { return CMD_STATUS_RUNNING; }
+    int Run(bool) override { return 0; }
+    bool CanCancel() const override { return false; }
+    int Cancel() override { return -1; }
+  };
+  sda->SetCurrentCommand(std::shared_ptr<CCommand>(new Busy));
+  ASSERT_FALSE(sda->IsReady());
+  CRescanTask task;
+  RunToEnd(task);
+  EXPECT_EQ(Slurp(root.Path("/sys/block/sda/device/delete")), "");
+  EXPECT_FALSE(cap.Has("did not respond"));
+  sda->SetCurrentCommand(nullptr);
+}
+
+// The second R while a rescan runs does nothing: the first one is held in
+// its host scan (a pipe nobody reads yet).
+TEST_F(RescanTest, StartWhileRunningStartsNothing) {
+  LogCapture cap;
+  Host("scsi_host", "host0", "ahci");
+  std::string scan = root.Path("/sys/class/scsi_host/host0/scan");
+  unlink(scan.c_str());
+  ASSERT_EQ(0, mkfifo(scan.c_str(), 0600));
+  Detect();
+  CRescanTask task;
+  task.Start(mgr.get());
+  EXPECT_TRUE(task.IsStarted());
+  task.Start(mgr.get());
+  int fd = open(scan.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char buf[16] = {0};
+  std::string got;
+  ssize_t n;
+  while ((n = read(fd, buf, sizeof buf)) > 0) got.append(buf, (size_t)n);
+  close(fd);
+  EXPECT_EQ("- - -\n", got);
+  for (int i = 0; i < 500 && task.IsStarted(); ++i) usleep(10000);
+  EXPECT_FALSE(task.IsStarted());
+  EXPECT_EQ(1, cap.Count("Rescanning devices...", "wipe"));
+  EXPECT_EQ(1, cap.Count("Rescan complete.", "wipe"));
 }
 
 TEST_F(RescanTest, SecondStartWhileRunningIsNotNeededAndIdleAfterwards) {

@@ -12,7 +12,7 @@ fail=0
 for d in sda sdb sdc; do sandbox_add_drive $d 4 "Disk $d" ACME; done
 tui_start 80 25 WIPE_ALL_DISKS=1 USE_NODELAY=1 SCHEME=zeros
 check "countdown opens by itself" tui_wait "Confirm wiping" 20
-selected() { [ "$(tui_screen | grep -c ' WIPE ')" = 3 ] || { tui_screen | sed 's/^/  | /' >&2; return 1; }; }
+selected() { [ "$(tui_screen | grep -cE '^ +[0-9]+ WIPE ')" = 3 ] || { tui_screen | sed 's/^/  | /' >&2; return 1; }; }
 check "every drive selected" selected
 all=0
 for i in $(seq 1 600); do

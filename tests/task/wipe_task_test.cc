@@ -6,6 +6,7 @@
 #include <log4cplus/nullappender.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <fstream>
@@ -310,6 +311,55 @@ TEST_F(WipeTaskTest, ABusyDriveIsSkippedAndTheOthersStart) {
   EXPECT_TRUE(logs.Has("session_terminator: all the disks are in this checkpoint now", "debug"));
   gate->Open();
   ASSERT_TRUE(eventually([&] { return QueueDone(sda); }));
+}
+
+// The disk holding the log is never queued, even with a selection that got
+// past SetWiping; a drive added to a running task must be selected, and the
+// log disk never is.
+TEST_F(WipeTaskTest, TheLogDeviceIsNeverQueued) {
+  if (!sys.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << sys.dir;
+  fake_drive d;
+  sys.AddDrive("sda", d);
+  d.minor = 1;
+  d.usb = "usb1";
+  sys.AddDrive("sdb", d);
+  d.minor = 2;
+  d.usb = nullptr;
+  sys.AddDrive("sdc", d);
+  CBlkDevMgr mgr;
+  mgr.log_device_name = "sdb";
+  for (const char* n : {"sda", "sdb", "sdc"}) mgr.AddDevice(n);
+  std::shared_ptr<CBlkDev> sda = mgr.GetBlkDev(0), sdb = mgr.GetBlkDev(1), sdc = mgr.GetBlkDev(2);
+  ASSERT_TRUE(sdb->IsLogDevice());
+  sda->SetWiping(WIPING_SET);
+  sdb->SetWiping(WIPING_SET);
+  EXPECT_FALSE(sdb->IsSelectedForWiping());
+  sdb->wipe_selected = 1;  // as if selected before it was known to hold the log
+
+  CWipeTask task;
+  EXPECT_FALSE(task.IsNothingToDo(&mgr));
+  EXPECT_EQ(0, task.Start(&mgr));
+  EXPECT_TRUE(logs.Has("sdb: Skipping - the log device is never wiped.", "debug"));
+  EXPECT_TRUE(logs.Has("Wipe task. Total queues: 1", "debug"));
+  EXPECT_TRUE(sdb->queue.empty());
+  EXPECT_FALSE(sdb->IsQueueRunning());
+
+  // Added to the running task: the log disk and an unselected drive are not.
+  task.StartOnAdditionalDrive(sdb, &mgr);
+  task.StartOnAdditionalDrive(sdc, &mgr);
+  EXPECT_TRUE(sdb->queue.empty());
+  EXPECT_TRUE(sdc->queue.empty());
+  EXPECT_FALSE(sdb->IsQueueRunning());
+  EXPECT_FALSE(sdc->IsQueueRunning());
+  EXPECT_TRUE(logs.Has("sdb: Not wiping - the drive is not selected for wiping", "debug"));
+  EXPECT_TRUE(logs.Has("sdc: Not wiping - the drive is not selected for wiping", "debug"));
+
+  ASSERT_TRUE(eventually([&] { return QueueDone(sda); }));
+  ExpectWipedWithReport(sys, "sda", "success", MiB);
+  for (const char* n : {"sdb", "sdc"}) {
+    std::vector<unsigned char> img = sys.ReadImage(n);
+    EXPECT_EQ(img.size(), (size_t)std::count(img.begin(), img.end(), 0xAA)) << n << " was written to";
+  }
 }
 
 // The whole unattended session without the screen: the monitor finds three

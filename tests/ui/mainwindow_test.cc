@@ -1,6 +1,9 @@
 // The main window against a real device manager whose monitor passes are run
 // by hand over a fake sysfs tree with image files for device nodes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <set>
@@ -9,6 +12,7 @@
 #include "app/globals.h"
 #include "device/device_fixture.h"
 #include "devmgr/devmgr.h"
+#include "devmgr/rescan_task.h"
 #include "support/log_capture.h"
 #include "task/wipe_task.h"
 #include "ui/dumpwindow.h"
@@ -345,7 +349,8 @@ TEST_F(MainWindowTest, UnpluggedDriveShowsDisconnectedThenLeaves) {
   Pass();
   g_scr.Redraw(1);
   EXPECT_EQ(VirtualTerminal::Row(2).substr(40, 22), " --- disconnected --- ") << VirtualTerminal::All();
-  g_fake_devmgr_now += 31;
+  // Disconnection is stamped with the real clock, which may have moved on.
+  g_fake_devmgr_now = Dev(1)->disconnect_time + 31;
   Pass();
   g_scr.Redraw(1);
   EXPECT_EQ(mgr->GetCount(), 1);
@@ -424,6 +429,109 @@ TEST_F(MainWindowTest, DiskMenuListsTheDriveCommandsInManualModeOnly) {
   wnd->OnInput('d');
   g_key_source = saved;
   EXPECT_EQ(seen, "");
+}
+
+// The disk holding the log shows "LOG " and cannot be selected: not with S,
+// not by the unattended mode that selects everything, not when it comes back
+// to a running unattended wipe; in manual mode it has no disk menu.
+TEST_F(MainWindowTest, TheLogDiskIsNeverSelected) {
+  LogCapture cap;
+  g_manual = 0;
+  g_wipe_all = 0;
+  g_testmode = 0;
+  AddDrive("sda", 4, "Disk Alpha", 1);
+  AddDrive("sdb", 4, "Log Stick", 2);
+  mgr->log_device_name = "sdb";
+  Start();
+  Pass();
+  g_scr.Redraw(1);
+  EXPECT_EQ(VirtualTerminal::Row(2).substr(0, 28), "  2 LOG  4.1 MB   Log Stick ") << VirtualTerminal::All();
+  wnd->OnInput(KEY_DOWN);
+  wnd->OnInput('s');
+  g_scr.Redraw(1);
+  EXPECT_TRUE(cap.Has("Selecting device sdb", "wipe"));
+  EXPECT_FALSE(Dev(1)->IsSelectedForWiping());
+  EXPECT_EQ(VirtualTerminal::Row(2).substr(4, 4), "LOG ");
+  wnd->OnInput('w');
+  EXPECT_TRUE(cap.Has("Wiping not started: nothing to do, manual mode = 0", "wipe"));
+
+  g_manual = 1;
+  wnd->OnInput('d');
+  EXPECT_FALSE(FakeInput::Underflow()) << "a disk menu was opened for the log disk";
+  EXPECT_EQ(g_scr.Windows().size(), 2u);
+}
+
+TEST_F(MainWindowTest, UnattendedModeLeavesTheLogDiskAlone) {
+  g_manual = 0;
+  g_wipe_all = 1;
+  AddDrive("sda", 4, "Disk Alpha", 1);
+  AddDrive("sdb", 4, "Log Stick", 2);
+  mgr->log_device_name = "sdb";
+  Start();
+  Pass();
+  g_scr.Redraw(1);
+  EXPECT_TRUE(Dev(0)->IsSelectedForWiping());
+  EXPECT_FALSE(Dev(1)->IsSelectedForWiping());
+  EXPECT_EQ(VirtualTerminal::Row(1).substr(4, 4), "WIPE");
+  EXPECT_EQ(VirtualTerminal::Row(2).substr(4, 4), "LOG ");
+
+  // The task runs; the log stick drops off the bus and comes back under
+  // another name, first within 30 s (the same entry), then after its entry
+  // was dropped (a new one). Each return is handed to the running task.
+  struct started_scope {
+    started_scope() { g_wipe_task.started = true; }
+    ~started_scope() { g_wipe_task.started = false; }
+  } started;
+  std::shared_ptr<CBlkDev> stick = Dev(1);
+  Unplug("sdb");
+  Pass();
+  AddDrive("sdc", 4, "Log Stick", 2);
+  Pass();
+  EXPECT_EQ(wnd->PendingCount(), 1u);
+  g_scr.Redraw(1);
+  EXPECT_EQ(stick->name, "sdc");
+  EXPECT_FALSE(stick->IsSelectedForWiping());
+  EXPECT_TRUE(stick->queue.empty());
+  EXPECT_FALSE(stick->IsQueueRunning());
+  EXPECT_EQ(VirtualTerminal::Row(2).substr(4, 4), "LOG ");
+
+  Unplug("sdc");
+  Pass();
+  g_fake_devmgr_now = stick->disconnect_time + 31;
+  Pass();
+  ASSERT_EQ(mgr->GetCount(), 1);
+  AddDrive("sdd", 4, "Log Stick", 2);
+  Pass();
+  g_scr.Redraw(1);
+  ASSERT_EQ(mgr->GetCount(), 2);
+  EXPECT_NE(Dev(1), stick);
+  EXPECT_TRUE(Dev(1)->IsLogDevice());
+  EXPECT_FALSE(Dev(1)->IsSelectedForWiping());
+  EXPECT_TRUE(Dev(1)->queue.empty());
+  EXPECT_FALSE(Dev(1)->IsQueueRunning());
+  EXPECT_EQ(VirtualTerminal::Row(2).substr(4, 4), "LOG ");
+}
+
+// R twice while the first rescan is still scanning a host starts one rescan.
+TEST_F(MainWindowTest, RTwiceStartsOneRescan) {
+  LogCapture cap;
+  Start();
+  Pass();
+  for (const char* d : {"/sys/class", "/sys/class/scsi_host", "/sys/class/scsi_host/host0"}) root.MakeDir(d);
+  std::string scan = root.Path("/sys/class/scsi_host/host0/scan");
+  ASSERT_EQ(0, mkfifo(scan.c_str(), 0600));
+  wnd->OnInput('R');
+  wnd->OnInput('r');
+  int fd = open(scan.c_str(), O_RDONLY);  // lets the host scan go on
+  ASSERT_GE(fd, 0);
+  char buf[16];
+  while (read(fd, buf, sizeof buf) > 0) {
+  }
+  close(fd);
+  for (int i = 0; i < 500 && g_rescan_task.IsStarted(); ++i) usleep(10000);
+  EXPECT_FALSE(g_rescan_task.IsStarted());
+  EXPECT_EQ(1, cap.Count("Rescanning devices...", "wipe"));
+  EXPECT_EQ(1, cap.Count("Rescan complete.", "wipe"));
 }
 
 TEST_F(MainWindowTest, HooksOnlyRecord) {
