@@ -4,7 +4,6 @@
 # verify the healthy drive, never claim a finished wipe on the stick, and end
 # normally on Q.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 
 prepare_images
 date +%s > "$work/time-start"

@@ -8,7 +8,6 @@
 # sector), the old contents in the bad sector and in every chunk after the
 # failing one; the healthy drive is wiped as usual.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 
 bad_sector=40000
 chunk=$((16 * 1024 * 1024))

@@ -33,12 +33,6 @@ finish() {
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86 is not installed"
 for t in cpio dpkg-deb depmod gcc; do command -v $t >/dev/null || skip "$t is not installed"; done
 
-# Tests that wipe need the device manager and the interface in the program.
-require_wiping_program() {
-  grep -qa "BlockDeviceMonitor" "$zorvane" && grep -qa "Confirm wiping" "$zorvane" ||
-    skip "this zorvane has no device discovery or interface yet"
-}
-
 
 # sha256 of every drive image, one "name hash" line each.
 image_sums() {

@@ -10,7 +10,6 @@
 # - the session log names each drive with its class (ATA over SAT as an SSD,
 #   SCSI, USB, SD/MMC), the identity the peer tools read, and its result.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 
 prepare_images
 run_vm --timeout 800 -- zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y \
