@@ -71,7 +71,8 @@ kname() {
       sata0) grep -qs "Serial Number: *$ZV_SATA0_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
       sata1) grep -qs "Serial Number: *$ZV_SATA1_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
       scsi0) grep -qx "vendor=$ZV_SCSI0_VENDOR *" "$f" && { echo "$n"; return; } ;;
-      usb0) case $n in sd*) grep -q '^device=.*/usb[0-9]' "$f" && { echo "$n"; return; } ;; esac ;;
+      usb0|usb1) local serial_var=ZV_${1^^}_SERIAL
+        case $n in sd*) grep -qs "Unit serial number: ${!serial_var}\$" "$work/out/peer/$n.sg_inq" && { echo "$n"; return; } ;; esac ;;
       sd0) case $n in mmcblk*) echo "$n"; return ;; esac ;;
       vblk0) case $n in vd*) echo "$n"; return ;; esac ;;
       cd0) case $n in sr*) echo "$n"; return ;; esac ;;
