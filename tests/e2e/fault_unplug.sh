@@ -94,6 +94,7 @@ check "the removal of $usb1 is in the session log" in_wipe_log "Disk-$usb1: QEMU
 check "its queue was dropped: it never started wiping" \
   bash -c "! grep -qF 'Disk-$usb1: wiping' '$wlog' && ! grep -qF \"$usb1: Running command 'Wipe proxy'\" '$dlog'"
 check "it left the session's last checkpoint" bash -c "grep -q 'session_terminator: 1 disk(s) left the task' '$dlog'"
+check "no finished wipe claimed for $usb1, which got no report" bash -c "! grep -qF 'Disk-$usb1: Wiping finished' '$wlog'"
 check "usb1 unchanged, byte for byte" unchanged usb1
 
 # The stick pulled during its pass.
