@@ -85,7 +85,9 @@ class CDevFile {
 // with `flags`; returns the descriptor or -1 (with the WARN line logged).
 int open_device_node(int major, int minor, const char* name, int flags);
 
-class CBlkDev : public CBlkDevData, private virtual CLockable {
+// The lock base is protected, not private: every device class constructs and
+// destroys the virtual base itself, so it must be able to reach it.
+class CBlkDev : public CBlkDevData, protected virtual CLockable {
  public:
   CBlkDev();
   explicit CBlkDev(const CBlkDevData& data);

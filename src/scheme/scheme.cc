@@ -3,6 +3,7 @@
 #include <ctype.h>
 #include <dirent.h>
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,7 +47,10 @@ int CScheme::Load(const char* file) {
     }
     int weight = AddPass(line, previous_weight);
     if (weight > 0) {
-      rating += weight + (passes.back().verify ? 1 : 0);
+      // Tens of thousands of complement passes would take the sum past the
+      // largest int: such a scheme keeps the highest rating there is.
+      long long sum = (long long)rating + weight + (passes.back().verify ? 1 : 0);
+      rating = sum > INT_MAX ? INT_MAX : (int)sum;
       previous_weight = weight;
     }
   }

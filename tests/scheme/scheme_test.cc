@@ -1,5 +1,6 @@
 // Scheme files, ratings, ranking, default selection and the wipe options.
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ TEST_F(SchemeDir, NameLinesPassLinesAndRatings) {
   EXPECT_EQ(s.rating, 1 + 2 + 3);
   s = LoadOne("[c]\ncomplement\n");
   EXPECT_EQ(s.rating, 2);
+
+  // 70000 complements add up to more than an int holds: the rating stops at
+  // the largest one, and the scheme still ranks first.
+  std::string many = "[many]\n";
+  for (int i = 0; i < 70000; ++i) many += "complement\n";
+  s = LoadOne(many, &rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(s.passes.size(), 70000u);
+  EXPECT_EQ(s.rating, INT_MAX);
+  CScheme weak = LoadOne("[weak]\nzero\n");
+  EXPECT_TRUE(compare(&s, &weak));
 }
 
 TEST_F(SchemeDir, PatternSyntax) {
