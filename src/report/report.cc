@@ -1,5 +1,7 @@
 #include "report/report.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -39,14 +41,16 @@ int CDeviceReport::getLinesCount(const std::string& text) {
 void CDeviceReport::writeToDisk() {
   LOG_DEBUG(g_dbg_log, device->name << ": writting on-disk report");
   std::string path = sys_path("/dev/" + device->name);
-  // "wb": create or truncate. A block device node is not truncated; an image
-  // file standing in for one must keep its size, so open it in place when it
-  // exists.
+  // A missing node is made from the device numbers, as for every other
+  // access to the drive, never as a plain file: a drive pulled out before
+  // its report is written has no node left, and a file in its place would
+  // take the report (and the "finished" line) for a disk that got none. A
+  // block device is not truncated, and an image file standing in for one
+  // must keep its size, so the node is written in place.
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(device->major, device->minor));
   std::ofstream out;
-  if (access(path.c_str(), F_OK) == 0)
-    out.open(path.c_str(), std::ios::binary | std::ios::in | std::ios::out);
-  else
-    out.open(path.c_str(), std::ios::binary | std::ios::out | std::ios::trunc);
+  out.open(path.c_str(), std::ios::binary | std::ios::in | std::ios::out);
   if (!out.is_open()) {
     LOG_DEBUG(g_dbg_log, "Unable to write report on disk " << device->name);
     return;

@@ -1,51 +1,76 @@
 #!/bin/bash
-# A USB stick pulled out (QEMU device_del) while it is being wiped, next to a
-# healthy drive. The program must log the removal, keep running, finish and
-# verify the healthy drive, never claim a finished wipe on the stick, and end
-# normally on Q.
+# USB sticks pulled out (QEMU device_del) while the program wipes, next to two
+# healthy drives (the SATA SSD and the virtio disk), unattended:
+# - usb0 is there from the start; its writes are throttled so that it is
+#   still in its wiping pass when it is pulled;
+# - usb1 is plugged in after the task has started: the program selects it
+#   and adds it to the running task behind the 30-second countdown, so the
+#   others now wait for it at the session's last checkpoint; it is pulled
+#   during that countdown.
+# The program must log each removal, show the sticks disconnected, drop what
+# was queued for them (usb1 never gets written), take them out of the
+# checkpoint so that the healthy drives finish and get their "success"
+# reports, never claim a finished wipe on a stick, and end normally on Q.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 
 prepare_images
+zv_make_image "$work/disks" usb1
+image_sums > "$work/sums-before"
 date +%s > "$work/time-start"
-"$vm/run-vm" --image "$image" --work "$work" --console pipe --rows 30 --cols 100 --drives "usb0 vblk0" \
-  --timeout 600 -- zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y zv.timeout=400 &
+setsid "$vm/run-vm" --image "$image" --work "$work" --console pipe --rows 30 --cols 100 \
+  --drives "sata0 vblk0 usb0" --hotplug usb1 --throttle usb0:1048576 --timeout 600 -- \
+  zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y zv.timeout=400 &
 qemu=$!
-trap 'kill $qemu 2>/dev/null' EXIT
+# run-vm leads its own process group: the clean-up ends QEMU with it.
+trap 'kill -- -$qemu 2>/dev/null' EXIT
 
 live() { cat "$work/out/live/zorvane.log" 2>/dev/null; }
-wait_live() { # wait_live FIXED-TEXT SECONDS
-  local i
-  for ((i = 0; i < $2; i++)); do
-    live | grep -qF -- "$1" && return 0
+live_debug() { cat "$work/out/live/xdebug.log" 2>/dev/null; }
+wait_for() { # wait_for SECONDS COMMAND...: until the command succeeds or QEMU ends
+  local i n=$1; shift
+  for ((i = 0; i < n; i++)); do
+    "$@" && return 0
     kill -0 $qemu 2>/dev/null || return 1
     sleep 1
   done
   return 1
 }
-wait_kname() {
-  local i k
-  for ((i = 0; i < 200; i++)); do
-    k=$(kname "$1")
-    [ -n "$k" ] && { echo "$k"; return 0; }
-    sleep 1
-  done
-  return 1
-}
+in_live() { live | grep -qF -- "$1"; }
+in_live_debug() { live_debug | grep -qF -- "$1"; }
+monitor() { echo "$1" > "$work/monitor.in"; echo "monitor: $1"; }
 
-usb=$(wait_kname usb0) || { fail "the VM never listed the USB stick"; finish; }
-vblk=$(wait_kname vblk0) || { fail "the VM never listed the virtio disk"; finish; }
-if wait_live "Disk-$usb: wiping pass 1/1 [random] started" 300; then
-  sleep 2
-  echo "device_del usbstick" > "$work/monitor.in"
-  ok "the stick was pulled during its wipe"
+seen() { [ -n "$(kname "$1")" ]; }
+wait_for 200 seen usb0 || { fail "the VM never listed the first USB stick"; finish; }
+usb0=$(kname usb0) vblk=$(kname vblk0) sata=$(kname sata0)
+wait_for 200 in_live "Wiping task started" || { fail "the wipe never started"; finish; }
+
+# Plug the second stick in and wait until it has joined the running task.
+monitor "$(cat "$work/hotplug/usb1")"
+usb1=
+found_usb1() {
+  usb1=$(live | sed -n "s/.*Disk-\([a-z0-9]*\): .*, s\/n: $ZV_USB1_SERIAL usb device detected.*/\1/p" | head -1)
+  [ -n "$usb1" ]
+}
+if wait_for 60 found_usb1 && wait_for 30 in_live_debug "$usb1: Wipe task. Init"; then
+  ok "the stick plugged in during the session ($usb1) joined the running task"
+  monitor "device_del usb1dev"
+  check "the program saw $usb1 go" wait_for 30 in_live "Disk-$usb1: QEMU HARDDISK, s/n: $ZV_USB1_SERIAL device removed."
 else
-  fail "the stick's wipe never started"
+  fail "the stick plugged in during the session was not added to the task"
 fi
-check "the program saw the stick go" wait_live "device removed." 60
-check "the healthy drive was verified" wait_live "Disk-$vblk: verifying pass 1/1 completed" 300
-sleep 5
-cp "$work/out/live/zorvane.log" "$work/log-before-quit.txt" 2>/dev/null
+
+if in_live "Disk-$usb0: wiping pass 1/1 [random] started" && ! in_live "Disk-$usb0: wiping pass 1/1 completed"; then
+  ok "usb0 ($usb0) is in its wiping pass"
+  monitor "device_del usb0dev"
+  check "the program saw $usb0 go" wait_for 30 in_live "Disk-$usb0: QEMU HARDDISK, s/n: $ZV_USB0_SERIAL device removed."
+else
+  fail "usb0 ($usb0) was not in its wiping pass when it was to be pulled"
+fi
+
+finished() { [ "$(live | grep -cF 'Wiping finished with status')" -ge 2 ]; }
+check "the healthy drives finished" wait_for 300 finished
+sleep 3
+cp "$work/console.log" "$work/console-before-quit.log"
 for ((i = 0; i < 60; i++)); do
   kill -0 $qemu 2>/dev/null || break
   timeout 2 bash -c "printf q > '$work/serial.in'"
@@ -54,12 +79,47 @@ done
 wait $qemu
 rc=$?
 trap - EXIT
+date +%s > "$work/time-end"
 check "the VM powered off after Q (qemu status $rc)" test $rc = 0 -a -f "$work/out/done"
 check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"
-check "the removal names the stick" in_wipe_log "Disk-$usb: "
-check "the removal is in the session log" bash -c "grep -F 'Disk-$usb: ' '$work/out/logs/zorvane.log' | grep -q 'device removed.'"
-check "no finished wipe claimed for the stick" bash -c "! grep -q 'Disk-$usb: Wiping finished with status: success' '$work/out/logs/zorvane.log'"
-report=$("$imgcheck" report "$(image_of usb0)")
-check "no success report on the stick" bash -c "! grep -qx 'status=success' <<< '$report'"
+check "nothing on the program's standard error" test ! -s "$work/out/logs/zorvane.stderr"
+wlog=$work/out/logs/zorvane.log
+dlog=$work/out/logs/xdebug.log
+
+# The stick plugged in late: listed, added behind the countdown, pulled.
+check "$usb1 was added to the running task behind the 30-second countdown" \
+  in_order "$dlog" "Device '$usb1' - connected." "$usb1: Wipe task. Init" "$usb1: Running command 'delay'"
+check "its countdown was on the screen" grep -aq "Wiping will start in [0-9]* seconds" "$work/console-before-quit.log"
+check "the removal of $usb1 is in the session log" in_wipe_log "Disk-$usb1: QEMU HARDDISK, s/n: $ZV_USB1_SERIAL device removed."
+check "its queue was dropped: it never started wiping" \
+  bash -c "! grep -qF 'Disk-$usb1: wiping' '$wlog' && ! grep -qF \"$usb1: Running command 'Wipe proxy'\" '$dlog'"
+check "it left the session's last checkpoint" bash -c "grep -q 'session_terminator: 1 disk(s) left the task' '$dlog'"
+check "no finished wipe claimed for $usb1, which got no report" bash -c "! grep -qF 'Disk-$usb1: Wiping finished' '$wlog'"
+check "usb1 unchanged, byte for byte" unchanged usb1
+
+# The stick pulled during its pass.
+check "the removal of $usb0 is in the session log" in_wipe_log "Disk-$usb0: QEMU HARDDISK, s/n: $ZV_USB0_SERIAL device removed."
+check "no finished wipe claimed for $usb0" bash -c "! grep -q 'Disk-$usb0: Wiping finished with status: success' '$wlog'"
+if "$imgcheck" report "$(image_of usb0)" > "$work/usb0.report"; then
+  check "usb0's report (written before the kernel let go of it) does not say success" \
+    test "$(report_field usb0 status)" != success
+else
+  ok "no report on usb0"
+fi
+check "the list showed the pulled sticks disconnected" \
+  test "$(grep -ao -- '--- disconnected ---' "$work/console-before-quit.log" | wc -l)" -ge 1
+
+# The healthy drives are not held up by the sticks.
+read -r t0 t1 <<< "$(seed_range)"
+for d in sata0 vblk0; do
+  k=$(kname "$d")
+  check "$d ($k): the session log gives the result" in_wipe_log "Disk-$k: Wiping finished with status: success"
+  check_report "$d" success || continue
+  case $d in
+    sata0) check_data "$d" zero ;;
+    *) check_data "$d" random "$t0" "$t1" ;;
+  esac
+done
+check "the last checkpoint let everyone through" in_debug_log "session_terminator: all the disks are in this checkpoint now"
 
 finish

@@ -6,7 +6,6 @@
 # each holds the report and then the sector-number pattern (zeros on the
 # trimmed SATA drive); every other drive is untouched.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 command -v tmux >/dev/null || skip "tmux is not installed"
 
 sess=zv-e2e-$$
@@ -56,10 +55,21 @@ sata_row=$(row_index "$ZV_SATA0_MODEL")
 usb_row=$(row_index "QEMU HARDDISK")
 check "both drives have a row (SATA $sata_row, USB $usb_row)" test -n "$sata_row" -a -n "$usb_row"
 
-# Select the two rows, top to bottom, from the first row.
+check "the list holds the five wipeable drives" test "$(grep -Ec '^ +[0-9]+ ---- ' "$work/screen-$shot-list.txt")" = 5
+check "the SATA drive with the broken IDENTIFY data is not listed" bash -c "! grep -q '$ZV_SATA1_MODEL' '$work/screen-$shot-list.txt'"
+check "neither the CD-ROM nor the floppy is listed" bash -c "! grep -q 'DVD-ROM\|Floppy' '$work/screen-$shot-list.txt'"
+
+# Select the two rows, top to bottom, from the first row. On the SATA SSD's
+# row the detail pane shows what the program read from the drive.
+sata=$(kname sata0)
 cur=1
 for target in $(printf '%s\n' "$sata_row" "$usb_row" | sort -n); do
   while [ $cur -lt "$target" ]; do keys Down; cur=$((cur + 1)); done
+  if [ "$target" = "$sata_row" ]; then
+    wait_screen "Dev name: $sata" 10
+    snapshot sata-details
+    details=$work/screen-$shot-sata-details.txt
+  fi
   keys s
 done
 sleep 1
@@ -75,12 +85,11 @@ fi
 wait_live_log "Wiping finished with status" 2 400 || fail "the two drives did not finish within 400 s"
 snapshot finished
 keys q
-for ((i = 0; i < 120 && ! -f "$work/qemu-status"; i++)); do sleep 1; done
+for ((i = 0; i < 120; i++)); do [ -f "$work/qemu-status" ] && break; sleep 1; done
 date +%s > "$work/time-end"
 check "the VM powered off after Q" grep -qx 0 "$work/qemu-status"
 check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"
 
-sata=$(kname sata0)
 usb=$(kname usb0)
 check "S selected the SATA SSD" in_wipe_log "Selecting device $sata"
 check "S selected the USB stick" in_wipe_log "Selecting device $usb"
@@ -100,6 +109,16 @@ for d in sata0 usb0; do
     usb0) check "$d: sector numbers behind the report" "$imgcheck" data "$img" "$(r data_offset)" test ;;
   esac
 done
+# SMART and the security feature set, as the detail pane showed them for the
+# SATA SSD, against what smartctl -A and hdparm -I read inside the VM.
+realloc=$(awk '$1 == 5 && $2 == "Reallocated_Sector_Ct" { print $NF }' "$work/out/peer/$sata.smartctl")
+check "the SATA SSD's details give the SMART status" grep -q "S.M.A.R.T. status OK" "$details"
+check "the SATA SSD's details give the reallocated sector count that smartctl -A reads ($realloc)" \
+  grep -q "Bad sectors: $realloc *\$" "$details"
+check "the SATA SSD's details name its features" grep -q "Features: .* LBA48 SMART TRIM" "$details"
+check "no erase times for a drive without the security feature set (hdparm -I shows none)" \
+  bash -c "! grep -q '^Security:' '$work/out/peer/$sata.hdparm-I' && ! grep -q 'ATA ERASE' '$details'"
+
 for d in sata1 scsi0 sd0 vblk0 cd0 fd0; do check "$d (not selected) unchanged" unchanged "$d"; done
 
 finish

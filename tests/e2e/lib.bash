@@ -33,18 +33,12 @@ finish() {
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86 is not installed"
 for t in cpio dpkg-deb depmod gcc; do command -v $t >/dev/null || skip "$t is not installed"; done
 
-# Tests that wipe need the device manager and the interface in the program.
-require_wiping_program() {
-  grep -qa "BlockDeviceMonitor" "$zorvane" && grep -qa "Confirm wiping" "$zorvane" ||
-    skip "this zorvane has no device discovery or interface yet"
-}
 
-
-# sha256 of every drive image, one "name hash" line each.
+# sha256 of every drive image in WORK/disks, one "name hash" line each.
 image_sums() {
-  local d
-  for d in $ZV_ALL_DRIVES; do
-    echo "$d $(sha256sum "$work/disks/$(zv_drive_file "$d")" | cut -d' ' -f1)"
+  local f
+  for f in "$work"/disks/*; do
+    echo "$(basename "${f%.*}") $(sha256sum "$f" | cut -d' ' -f1)"
   done
 }
 
@@ -77,7 +71,8 @@ kname() {
       sata0) grep -qs "Serial Number: *$ZV_SATA0_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
       sata1) grep -qs "Serial Number: *$ZV_SATA1_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
       scsi0) grep -qx "vendor=$ZV_SCSI0_VENDOR *" "$f" && { echo "$n"; return; } ;;
-      usb0) case $n in sd*) grep -q '^device=.*/usb[0-9]' "$f" && { echo "$n"; return; } ;; esac ;;
+      usb0|usb1) local serial_var=ZV_${1^^}_SERIAL
+        case $n in sd*) grep -qs "Unit serial number: ${!serial_var}\$" "$work/out/peer/$n.sg_inq" && { echo "$n"; return; } ;; esac ;;
       sd0) case $n in mmcblk*) echo "$n"; return ;; esac ;;
       vblk0) case $n in vd*) echo "$n"; return ;; esac ;;
       cd0) case $n in sr*) echo "$n"; return ;; esac ;;
@@ -105,3 +100,71 @@ wipe_log() { cat "$work/out/logs/zorvane.log" 2>/dev/null; }
 debug_log() { cat "$work/out/logs/xdebug.log" 2>/dev/null; }
 in_wipe_log() { wipe_log | grep -qF -- "$1"; }
 in_debug_log() { debug_log | grep -qF -- "$1"; }
+
+# The lines of the session log that name a drive ("Disk-sda: ...").
+drive_lines() { wipe_log | grep -F -- "Disk-$1: "; }
+
+# in_order FILE TEXT...: the fixed texts occur in FILE on lines in this order.
+in_order() {
+  local file=$1; shift
+  awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
+       k <= n && index($0, want[k]) { k++ }
+       END { exit k <= n }' "$@" < "$file"
+}
+
+# The debug log without DEBUG lines and single ATA/SCSI commands: what the
+# monitor thread did, one step a line.
+debug_steps() { debug_log | grep -v ' DEBUG \|\[lowlevel\]'; }
+
+# The device class the program chose for a kernel name, from the line that
+# announced it (Disk-NAME: ... detected) and, for ATA, the transport that
+# the device object was created with (logged just before its initialisation).
+device_class() {
+  local k=$1 line
+  line=$(drive_lines "$k" | grep ' detected' | head -1)
+  case $line in
+    *" ata device detected.") debug_steps | grep -B1 "Initializing device $k \[" | head -1 |
+                                sed -n 's/.*\(ATA-SAT\|ATA-IDE\) device .*/\1/p' ;;
+    *" scsi device detected.") echo SCSI ;;
+    *" usb device detected") echo USB ;;
+    *" SD/MMC device detected.") echo SD/MMC ;;
+    *" device detected.") echo generic ;;
+    *) echo none ;;
+  esac
+}
+
+# Device listed (handed to the interface and the task), as opposed to
+# failed or held back.
+listed() { in_debug_log "Device '$1' - connected."; }
+
+# report_field DRIVE FIELD: a field that zv_imgcheck read from the report.
+report_field() { sed -n "s/^$2=//p" "$work/$1.report" | head -1; }
+
+# check_report DRIVE STATUS: the image starts with a well-formed report (CR LF
+# lines, X-Lines equal to the body's line count, 32 zero bytes after it; see
+# zv_imgcheck) with that status, the drive's size and a date within the run.
+# Returns 1 when there is no well-formed report.
+check_report() {
+  local d=$1 want=$2 t0 t1
+  if ! "$imgcheck" report "$(image_of "$d")" > "$work/$d.report"; then
+    fail "$d: no well-formed report at byte 0: $(grep '^error=' "$work/$d.report")"
+    return 1
+  fi
+  ok "$d: well-formed report at byte 0 ($(report_field "$d" x_lines) body lines, 32 zero bytes after them)"
+  check "$d: report status $want" test "$(report_field "$d" status)" = "$want"
+  check "$d: report gives the size $ZV_DISK_SIZE_TEXT" test "$(report_field "$d" size)" = "$ZV_DISK_SIZE_TEXT"
+  t0=$(($(cat "$work/time-start") - 5))
+  t1=$(($(cat "$work/time-end" 2>/dev/null || date +%s) + 5))
+  check "$d: report dated within the run" test "$(report_field "$d" date_epoch)" -ge $t0 -a "$(report_field "$d" date_epoch)" -le $t1
+}
+
+# check_data DRIVE KIND [ARGS]: the bytes behind the report are those of KIND
+# (zv_imgcheck data), up to the end of the image.
+check_data() {
+  local d=$1; shift
+  check "$d: $1 data from byte $(report_field "$d" data_offset) to the end" \
+    "$imgcheck" data "$(image_of "$d")" "$(report_field "$d" data_offset)" "$@"
+}
+
+# Seeds of the random passes are the start times of the passes, in seconds.
+seed_range() { echo "$(($(cat "$work/time-start") - 120)) $(($(cat "$work/time-end") + 120))"; }

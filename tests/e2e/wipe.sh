@@ -6,11 +6,11 @@
 #   listed) followed by the wiped data: the ISAAC64 random blocks for one seed
 #   on drives without TRIM, zeros on the trimmed SATA and SCSI drives;
 # - the SATA drive whose IDENTIFY data fail the checksum, the CD-ROM and the
-#   floppy are unchanged;
+#   floppy are unchanged, and none of them is ever listed;
 # - the session log names each drive with its class (ATA over SAT as an SSD,
-#   SCSI, USB, SD/MMC), the identity the peer tools read, and its result.
+#   SCSI, USB, SD/MMC), the identity the peer tools read (hdparm -I, sg_inq,
+#   smartctl -A, sysfs), and says what happened to it, step by step.
 . "$(dirname "$0")/lib.bash" "$@"
-require_wiping_program
 
 prepare_images
 run_vm --timeout 800 -- zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y \
@@ -19,66 +19,125 @@ rc=$?
 check "the VM ran to its power-off (qemu status $rc)" test $rc = 0 -a -f "$work/out/done"
 check "the session ended by itself, not by the time limit" test ! -f "$work/out/timeout"
 check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"
+check "nothing on the program's standard error" test ! -s "$work/out/logs/zorvane.stderr"
+read -r t0 t1 <<< "$(seed_range)"
+wlog=$work/out/logs/zorvane.log
 
-t0=$(($(cat "$work/time-start") - 120))
-t1=$(($(cat "$work/time-end") + 120))
+check "the unattended mode started the countdown and the task" \
+  in_order "$wlog" "Wipe: start countdown" "Wiping task started"
+check "five queues, one per wipeable drive" in_debug_log "Wipe task. Total queues: 5"
 
 for d in $ZV_WIPED_DRIVES; do
   k=$(kname "$d")
   [ -n "$k" ] || { fail "$d: the VM did not see it"; continue; }
-  img=$(image_of "$d")
-  if ! "$imgcheck" report "$img" > "$work/$d.report"; then
-    fail "$d ($k): no well-formed report at byte 0: $(cat "$work/$d.report")"
-    continue
-  fi
-  r() { sed -n "s/^$1=//p" "$work/$d.report"; }
-  check "$d ($k): report status success" test "$(r status)" = success -a "$(r body_status)" = success
-  check "$d ($k): report lists the random pass" test "$(r pass.1)" = "pass 1: wiping pass [random] is success"
-  check "$d ($k): report lists the verification" test "$(r pass.2)" = "pass 2: verifying pass is success"
+  check "$d ($k) is listed" listed "$k"
+  # What the session log says, in order.
+  steps=("Disk-$k: using '1-pass Random' scheme, 1 pass(es)" "Disk-$k: wiping pass 1/1 [random] started"
+         "Disk-$k: wiping pass 1/1 completed in " "Disk-$k: verifying pass 1/1 started"
+         "Disk-$k: verifying pass 1/1 completed in ")
+  case $d in sata0|scsi0) steps+=("Disk-$k: trim pass started" "Disk-$k: trim pass completed in ") ;; esac
+  steps+=("Disk-$k: Wiping finished with status: success")
+  check "$d ($k): the session log follows the wipe step by step" in_order "$wlog" "${steps[@]}"
+  check "$d ($k): no failure logged" bash -c "! grep -F 'Disk-$k: ' '$wlog' | grep -q 'ERROR\|WARN'"
+
+  check_report "$d" success || continue
+  check "$d: report lists the random pass" test "$(report_field "$d" pass.1)" = "pass 1: wiping pass [random] is success"
+  check "$d: report lists the verification" test "$(report_field "$d" pass.2)" = "pass 2: verifying pass is success"
   case $d in
     sata0|scsi0)
-      check "$d ($k): report lists the trim pass" test "$(r pass.3)" = "pass 3: trim pass is success"
-      check "$d ($k): trimmed: zeros behind the report" "$imgcheck" data "$img" "$(r data_offset)" zero ;;
+      check "$d: report lists the trim pass last" \
+        test "$(report_field "$d" pass.3)" = "pass 3: trim pass is success" -a "$(report_field "$d" passes)" = 3
+      check_data "$d" zero ;;
     *)
-      check "$d ($k): no trim pass" test "$(r passes)" = 2
-      check "$d ($k): random data behind the report" "$imgcheck" data "$img" "$(r data_offset)" random $t0 $t1 ;;
+      check "$d: no trim pass" test "$(report_field "$d" passes)" = 2
+      check_data "$d" random "$t0" "$t1" ;;
   esac
-  check "$d ($k): the log has its result" in_wipe_log "Disk-$k: Wiping finished with status: success"
 done
 
-for d in $ZV_KEPT_DRIVES; do check "$d unchanged" unchanged "$d"; done
+for d in $ZV_KEPT_DRIVES; do check "$d unchanged, byte for byte" unchanged "$d"; done
 
-# Device classes and identities, as the peer tools saw them.
+# The SATA SSD: an ATA device over SCSI/ATA translation, named as hdparm -I
+# reads it, with the features hdparm and smartctl report, trimmed and put
+# into standby.
 k=$(kname sata0)
-model=$(sed -n 's/^[[:space:]]*Model Number:[[:space:]]*//p' "$work/out/peer/$k.hdparm-I" | sed 's/[[:space:]]*$//')
-serial=$(sed -n 's/^[[:space:]]*Serial Number:[[:space:]]*//p' "$work/out/peer/$k.hdparm-I" | sed 's/[[:space:]]*$//')
-check "sata0 is an ATA drive named as hdparm -I names it, marked SSD" \
-  in_wipe_log "Disk-$k: $model SSD, s/n: $serial firmware: 2.5+ ata device detected."
-check "sata0's features include TRIM" bash -c "grep -F 'Disk-$k: ' '$work/out/logs/zorvane.log' | grep -q 'LBA48.*TRIM'"
+hd=$work/out/peer/$k.hdparm-I
+hdv() { sed -n "s/^[[:space:]]*$1:[[:space:]]*//p" "$hd" | sed 's/[[:space:]]*$//'; }
+check "sata0 ($k) is an ATA device over SAT" test "$(device_class "$k")" = ATA-SAT
+check "sata0 is named as hdparm -I names it, with ' SSD' after the model and the firmware after the serial" \
+  in_wipe_log "Disk-$k: $(hdv 'Model Number') SSD, s/n: $(hdv 'Serial Number') firmware: $(hdv 'Firmware Revision') ata device detected."
+check "sata0's size line" in_wipe_log "Disk-$k: $ZV_DISK_SIZE_TEXT, $ZV_DISK_BYTES Bytes"
+# The feature text follows the size line.
+features=$(drive_lines "$k" | grep -A1 -F "Disk-$k: $ZV_DISK_SIZE_TEXT, " | sed -n 2p)
+check "sata0's feature line says LBA48, as hdparm -I does" \
+  bash -c "grep -q '48-bit Address feature set' '$hd' && grep -q ' LBA48 ' <<< '$features'"
+check "sata0's feature line says SMART, as hdparm -I does" \
+  bash -c "grep -q 'SMART feature set' '$hd' && grep -q ' SMART ' <<< '$features'"
+check "sata0's feature line says TRIM, as smartctl does" \
+  bash -c "grep -q '^TRIM Command: *Available' '$work/out/peer/$k.smartctl' && grep -q ' TRIM ' <<< '$features'"
+check "sata0 offers no HPA, DCO or security erase, as hdparm -I shows none" \
+  bash -c "! grep -q 'Host Protected Area\|Device Configuration Overlay\|^Security:' '$hd' && ! grep -q ' HPA \| DCO \| ERASE ' <<< '$features'"
 check "sata0 was trimmed" in_wipe_log "Disk-$k: trim pass completed"
-check "sata0 was put into standby" bash -c "grep -F '$k' '$work/out/logs/xdebug.log' | grep -F 'Standby' | grep -Eq 'Command complete: 0|completed with return code=0'"
+check "sata0 was put into standby (the Standby command completed)" \
+  bash -c "grep -F '$k: [Standby] Command complete: 0' '$work/out/logs/xdebug.log' >/dev/null &&
+           ! grep -qF '$k: Standby. RunAtaCommand failed' '$work/out/logs/xdebug.log'"
 realloc=$(awk '$1 == 5 && $2 == "Reallocated_Sector_Ct" { print $NF }' "$work/out/peer/$k.smartctl")
+check "smartctl -A reads sata0's reallocated sector count ($realloc)" test -n "$realloc"
 if [ "${realloc:-0}" = 0 ]; then
-  check "sata0: no bad sectors reported, as smartctl -A says" bash -c "! grep -q 'Disk-$k: .*bad sectors detected' '$work/out/logs/zorvane.log'"
+  check "sata0: no bad sectors logged, as smartctl -A says" bash -c "! grep -q 'Disk-$k: .*bad sectors detected' '$wlog'"
 else
   check "sata0: $realloc bad sectors, as smartctl -A says" in_wipe_log "Disk-$k: $realloc bad sectors detected"
 fi
 
+# The SATA drive with the broken IDENTIFY checksum: rejected, never listed.
 k=$(kname sata1)
-check "sata1's IDENTIFY checksum is rejected" in_debug_log "ATA IDENTITY checksum failed."
-check "sata1 is not listed" in_debug_log "Disk-$k: initialization failed"
+check "sata1 ($k): the IDENTIFY checksum is rejected and its initialisation fails" \
+  in_order "$work/out/logs/xdebug.log" "Initializing device $k " "ATA IDENTITY checksum failed." "Disk-$k: initialization failed"
+check "sata1 is never listed" bash -c "! grep -q \"Device '$k' - \" '$work/out/logs/xdebug.log'"
+check "sata1 is never named in the session log" bash -c "! grep -qF 'Disk-$k:' '$wlog'"
 
+# The virtio-scsi disk: a SCSI device named as sg_inq reads it, offering
+# "Trim", trimmed successfully.
 k=$(kname scsi0)
 product=$(sed -n 's/^ *Product identification: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
 serial=$(sed -n 's/^ *Unit serial number: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
-check "scsi0 is a SCSI drive named as sg_inq names it" grep -Eq "Disk-$k: $product *, s/n: $serial scsi device detected\." "$work/out/logs/zorvane.log"
-check "scsi0 was trimmed" in_wipe_log "Disk-$k: trim pass completed"
+check "scsi0 ($k) is a SCSI device" test "$(device_class "$k")" = SCSI
+check "scsi0 is named as sg_inq names it ($product, $serial)" in_wipe_log "Disk-$k: $product, s/n: $serial scsi device detected."
+check "scsi0 offers Trim and its trim pass succeeded" \
+  bash -c "! grep -qF \"command '10' is not found on device '$k'\" '$work/out/logs/xdebug.log' &&
+           grep -qF '$k: [Trim] Command started' '$work/out/logs/xdebug.log'"
 
+# The USB stick: a USB device (not ATA: QEMU's bridge passes no ATA
+# commands), named as sg_inq and the USB serial number say. Its type name
+# follows from the USB bus in its sysfs path.
 k=$(kname usb0)
-check "usb0 is a USB drive" bash -c "grep -F 'Disk-$k: ' '$work/out/logs/zorvane.log' | grep -q ' usb device detected'"
+product=$(sed -n 's/^ *Product identification: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
+check "usb0 ($k) is a USB device" test "$(device_class "$k")" = USB
+check "usb0 is named as sg_inq names it, with the USB serial number" \
+  in_wipe_log "Disk-$k: $product, s/n: $ZV_USB0_SERIAL usb device detected"
+check "sg_inq reads the same serial number" grep -q "Unit serial number: $ZV_USB0_SERIAL" "$work/out/peer/$k.sg_inq"
+case $(sysfs_value "$k" device) in
+  */usb2/*) usbtype=USB2 ;; */usb*) usbtype=USB ;; *) usbtype=none ;;
+esac
+check "usb0 sits on a USB bus (type $usbtype)" test "$usbtype" != none
+
+# The SD card: an SD/MMC device named from its sysfs type, name and serial.
 k=$(kname sd0)
-check "sd0 is an SD/MMC drive" bash -c "grep -F 'Disk-$k: ' '$work/out/logs/zorvane.log' | grep -q ' SD/MMC device detected.'"
+serial=$(sysfs_value "$k" serial)
+check "sd0 ($k) is an SD/MMC device" test "$(device_class "$k")" = SD/MMC
+check "sd0 is named from sysfs ($(sysfs_value "$k" type) card $(sysfs_value "$k" name), s/n ${serial#0x})" \
+  in_wipe_log "Disk-$k: $(sysfs_value "$k" type) card $(sysfs_value "$k" name), s/n: ${serial#0x} SD/MMC device detected."
+
+k=$(kname vblk0)
+check "vblk0 ($k) is a plain block device" test "$(device_class "$k")" = generic
+
+# Held back: the CD-ROM and the floppy are found, never listed, never queued.
 k=$(kname fd0)
 check "fd0 is seen as a floppy drive" in_wipe_log "Disk-$k: Floppy drive"
+for d in cd0 fd0; do
+  k=$(kname "$d")
+  check "$d ($k) is held back: never listed, never queued" \
+    bash -c "grep -qF 'Initializing device $k ' '$work/out/logs/xdebug.log' &&
+             ! grep -q \"Device '$k' - \\|$k: Wipe task\" '$work/out/logs/xdebug.log'"
+done
 
 finish

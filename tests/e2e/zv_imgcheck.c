@@ -2,9 +2,10 @@
  * code: the report at byte 0, the data behind it, and IDENTIFY dumps.
  *
  *   zv_imgcheck report IMAGE
- *       Parses the report at byte 0 and prints key=value lines (status,
- *       x_lines, body_status, size, time, pass.N, data_offset, date).
- *       Exit 1 when there is no well-formed report.
+ *       Parses the report at byte 0 and prints key=value lines (date,
+ *       date_epoch, status, x_lines, body_status, size, time, pass.N,
+ *       passes, data_offset). Exit 1, with an error= line, when there is no
+ *       well-formed report (see cmd_report for what that means).
  *   zv_imgcheck data IMAGE OFFSET[:END] KIND [ARGS]
  *       Checks every byte from OFFSET to END (default: the end of the image):
  *         zero                   all bytes 0
@@ -27,11 +28,14 @@
  * word, one generation step per 256 bytes.
  */
 #define _FILE_OFFSET_BITS 64
+#define _XOPEN_SOURCE 700
+#define _DEFAULT_SOURCE
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 /* ---- ISAAC64 ---- */
 
@@ -157,50 +161,92 @@ static int next_line(const uint8_t* buf, long long size, long long* pos, char* l
   return n;
 }
 
+static int bad_report(const char* why, int line) {
+  if (line > 0) printf("error=%s (report line %d)\n", why, line);
+  else printf("error=%s\n", why);
+  return 1;
+}
+
+static int known_status(const char* s) {
+  return !strcmp(s, "success") || !strcmp(s, "completed-with-warnings") || !strcmp(s, "failed") ||
+         !strcmp(s, "unknown");
+}
+
+/* The report at byte 0: "Date: " with an RFC 2822 date, "X-Completion-Status: ",
+ * "X-Lines: " with the number of body lines, an empty line, then exactly that
+ * many body lines ("Disk wiping status: " as in the header, "Disk size: ",
+ * "Time spent: ", an empty line, "Wiping log:", then "pass N: NAME is STATUS"
+ * numbered from 1), every line ending in CR LF, and 32 zero bytes after it. */
 static int cmd_report(const char* path) {
   long long size, pos = 0, body_start;
   uint8_t* img = read_all(path, &size);
-  char line[1024];
-  int x_lines = -1, lf = 0, npass = 0, i;
+  char line[1024], status[1024] = "";
+  int x_lines = -1, n, npass = 0, i;
+  struct tm tm;
 
-  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "Date: ", 6) != 0) {
-    printf("error=no report at byte 0\n");
-    return 1;
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "Date: ", 6) != 0)
+    return bad_report("no report at byte 0", 0);
+  memset(&tm, 0, sizeof tm);
+  {
+    const char* end = strptime(line + 6, "%a, %d %b %Y %H:%M:%S %z", &tm);
+    if (!end || *end) return bad_report("the date is not in RFC 2822 form", 1);
   }
   printf("date=%s\n", line + 6);
-  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "X-Completion-Status: ", 21) != 0) {
-    printf("error=no X-Completion-Status line\n");
-    return 1;
-  }
-  printf("status=%s\n", line + 21);
-  if (next_line(img, size, &pos, line, sizeof line) < 0 || sscanf(line, "X-Lines: %d", &x_lines) != 1) {
-    printf("error=no X-Lines line\n");
-    return 1;
-  }
+  printf("date_epoch=%lld\n", (long long)timegm(&tm) - (long long)tm.tm_gmtoff);
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || strncmp(line, "X-Completion-Status: ", 21) != 0)
+    return bad_report("no X-Completion-Status line", 2);
+  snprintf(status, sizeof status, "%s", line + 21);
+  if (!known_status(status)) return bad_report("unknown completion status", 2);
+  printf("status=%s\n", status);
+  if (next_line(img, size, &pos, line, sizeof line) < 0 || sscanf(line, "X-Lines: %d", &x_lines) != 1 ||
+      x_lines < 5)
+    return bad_report("no X-Lines line with a count of at least 5", 3);
   printf("x_lines=%d\n", x_lines);
-  if (next_line(img, size, &pos, line, sizeof line) != 0) {
-    printf("error=no empty line after the header\n");
-    return 1;
-  }
+  if (next_line(img, size, &pos, line, sizeof line) != 0) return bad_report("no empty line after the header", 4);
   body_start = pos;
-  for (lf = 0; lf < x_lines; ++lf) {
-    int n = next_line(img, size, &pos, line, sizeof line);
+  for (i = 1; i <= x_lines; ++i) {
+    n = next_line(img, size, &pos, line, sizeof line);
     if (n < 0) {
-      printf("error=body shorter than X-Lines (%d lines)\n", lf);
+      printf("error=the body has fewer than X-Lines (%d) CR LF lines: %d\n", x_lines, i - 1);
       return 1;
     }
-    if (strncmp(line, "Disk wiping status: ", 20) == 0) printf("body_status=%s\n", line + 20);
-    else if (strncmp(line, "Disk size: ", 11) == 0) printf("size=%s\n", line + 11);
-    else if (strncmp(line, "Time spent: ", 12) == 0) printf("time=%s\n", line + 12);
-    else if (strncmp(line, "pass ", 5) == 0) printf("pass.%d=%s\n", ++npass, line);
+    switch (i) {
+      case 1:
+        if (strncmp(line, "Disk wiping status: ", 20) != 0) return bad_report("no wiping status", 4 + i);
+        if (strcmp(line + 20, status) != 0) return bad_report("the body's status differs from the header's", 4 + i);
+        printf("body_status=%s\n", line + 20);
+        break;
+      case 2:
+        if (strncmp(line, "Disk size: ", 11) != 0) return bad_report("no disk size", 4 + i);
+        printf("size=%s\n", line + 11);
+        break;
+      case 3:
+        if (strncmp(line, "Time spent: ", 12) != 0) return bad_report("no time spent", 4 + i);
+        printf("time=%s\n", line + 12);
+        break;
+      case 4:
+        if (n != 0) return bad_report("no empty line before the wiping log", 4 + i);
+        break;
+      case 5:
+        if (strcmp(line, "Wiping log:") != 0) return bad_report("no \"Wiping log:\" line", 4 + i);
+        break;
+      default: {
+        int num = 0, off = 0;
+        const char* is;
+        if (sscanf(line, "pass %d: %n", &num, &off) != 1 || off == 0 || num != npass + 1)
+          return bad_report("a wiping log line is not \"pass N: \" with the next number", 4 + i);
+        is = strstr(line, " is ");
+        if (!is) return bad_report("a pass line without \" is \"", 4 + i);
+        while (strstr(is + 1, " is ")) is = strstr(is + 1, " is ");
+        if (!known_status(is + 4)) return bad_report("a pass line ends in an unknown status", 4 + i);
+        printf("pass.%d=%s\n", ++npass, line);
+      }
+    }
   }
   printf("passes=%d\n", npass);
   printf("body_bytes=%lld\n", pos - body_start);
   for (i = 0; i < 32; ++i) {
-    if (pos + i >= size || img[pos + i] != 0) {
-      printf("error=the report is not followed by 32 zero bytes\n");
-      return 1;
-    }
+    if (pos + i >= size || img[pos + i] != 0) return bad_report("the report is not followed by 32 zero bytes", 0);
   }
   printf("data_offset=%lld\n", pos + 32);
   free(img);

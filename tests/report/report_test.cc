@@ -2,6 +2,8 @@
 // CHexCode printing.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <regex>
 #include <sstream>
 
@@ -144,6 +146,20 @@ TEST_F(ReportDisk, MissingNodeWritesNothing) {
   r.writeToDisk();
   EXPECT_TRUE(logs.Has("Unable to write report on disk zrd", "debug"));
   EXPECT_FALSE(logs.Has("Wiping finished"));
+}
+
+TEST_F(ReportDisk, PulledDriveGetsNoReportAndNoFinishedLine) {
+  // The drive went away with its node; its numbers name no device any more.
+  // The report must not land in a plain file standing where the node was.
+  RecordingDev dev("zre", 4096);
+  CDeviceReport r(&dev);
+  r.hookWipingStarted();
+  r.writeToDisk();
+  EXPECT_TRUE(logs.Has("Unable to write report on disk zre", "debug"));
+  EXPECT_FALSE(logs.Has("Wiping finished"));
+  struct stat st;
+  EXPECT_FALSE(stat((root.dir + "/dev/zre").c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      << "a plain file was left in /dev";
 }
 
 TEST(HexCode, PrintsHexWithOptionalName) {

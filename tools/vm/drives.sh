@@ -9,6 +9,8 @@ ZV_WIPED_DRIVES="sata0 scsi0 usb0 sd0 vblk0"
 ZV_KEPT_DRIVES="sata1 cd0 fd0"
 
 ZV_DISK_BYTES=$((64 * 1024 * 1024))
+# How the program writes that size: decimal units, one truncated decimal.
+ZV_DISK_SIZE_TEXT="67.1 MB"
 
 # The ATA drives' IDENTIFY data must add up to 0 modulo 256 for the drive to
 # pass the integrity check. QEMU's ide-hd IDENTIFY block (firmware "2.5+",
@@ -28,6 +30,9 @@ ZV_SCSI0_VENDOR="ZORVANE"
 ZV_SCSI0_PRODUCT="E2E SCSI DISK"
 ZV_SCSI0_SERIAL="ZV0SCSI0"
 ZV_USB0_SERIAL="ZV0USB0STICK"
+# A second stick, not attached unless a test names it (plugged in during a
+# session, or holding the log).
+ZV_USB1_SERIAL="ZV0USB1STICK"
 ZV_VBLK0_SERIAL="ZV0VBLK0"
 
 # Byte sum mod 256 of a string padded with blanks to a width.
