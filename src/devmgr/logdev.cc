@@ -106,6 +106,10 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
     long long blocks = 0;
     char name[4097];
     if (sscanf(line, "%d %d %lld %4096s", &major, &minor, &blocks, name) != 4 || blocks <= 1) continue;
+    // The name goes into mount command lines: take only names of the kind
+    // the kernel gives its block devices.
+    if (strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._:+-") != strlen(name))
+      continue;
     rec.name = name;
     rec.major = major;
     rec.minor = minor;

@@ -294,6 +294,18 @@ TEST_F(LogDevTest, WholeStickWithoutPartitionTableAndFloppiesAreCandidates) {
   EXPECT_TRUE(logs.Has("Unable to canonicalize path " + sys.Path("/sys/block/mmcblk0/device") + ": ", "wipe"));
 }
 
+// A line whose name no kernel would give never reaches a mount command line.
+TEST_F(LogDevTest, NamesWithShellCharactersAreSkipped) {
+  Stick("sdb", 16);
+  Partitions(Line(kUnusedMajor, 17, 999, "sdb1;reboot") + Line(kUnusedMajor, 18, 999, "sdb$(x)") +
+             Line(kUnusedMajor, 17, 999, "sdb1"));
+  Node("sdb1");
+  kernel.media["sdb1"];
+  EXPECT_EQ(1, mgr->ScanLogDevices("/log"));
+  EXPECT_EQ((std::vector<std::string>{"/bin/mount /dev/sdb1 /log 2>/dev/null", "/bin/umount /dev/sdb1 2>/dev/null"}),
+            kernel.commands);
+}
+
 TEST_F(LogDevTest, PartitionToDisk) {
   Stick("sdb", 16);
   Internal("nvme0n1");
