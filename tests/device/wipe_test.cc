@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include "device/device_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
+#include "support/loop_device.h"
 
 namespace {
 
@@ -189,6 +192,40 @@ TEST_F(WipeTest, MultiPassSchemeOverwritesEveryByteAndWritesTheReport) {
   char line[256];
   dev.PrintWipingStatus(line, sizeof line);
   EXPECT_EQ(std::string(line).rfind("Verifying 3/3 100.0% ", 0), 0u) << line;
+}
+
+// The same path on a real block device: a loop device over an image file,
+// known to the wipe only through a node in the fake /dev made from its
+// device numbers. The image is checked through its file afterwards.
+TEST_F(WipeTest, ALoopDeviceIsOverwrittenThroughItsNodeEveryByte) {
+  const std::vector<unsigned char> pat = {0x5A, 0x00, 0xFF, 0x11, 0x77};
+  CScheme* s = schemes.Add("Random then pattern", {MakePass(PASS_RANDOM, true), MakePass(PASS_PATTERN, true, pat)});
+  const uint64_t size = kChunk + 8 * MiB + 4096;
+  root.MakeImage("loop.img", size + MiB, 0xEE);
+  LoopDevice loop(root.Path("/dev/loop.img"));
+  if (loop.Path().empty()) GTEST_SKIP() << loop.SkipReason();
+  ASSERT_EQ(0, mknod(root.Path("/dev/zwl").c_str(), S_IFBLK | 0600, loop.Rdev()));
+  // The device is shorter than its image: the bytes past it must stay.
+  RecordingDev dev("zwl", size);
+  dev.major = (int)major(loop.Rdev());
+  dev.minor = (int)minor(loop.Rdev());
+  WipeThroughQueue(dev);
+
+  auto img = root.ReadImage("loop.img");
+  ASSERT_EQ(img.size(), size + MiB);
+  size_t after = CheckReport(img, "success",
+                             {"pass 1: wiping pass [" + PassName(s, 0) + "] is success", "pass 2: verifying pass is success",
+                              "pass 3: wiping pass [" + PassName(s, 1) + "] is success", "pass 4: verifying pass is success"},
+                             dev);
+  ASSERT_GT(after, 0u);
+  uint64_t bad = 0, past = 0;
+  for (uint64_t p = after; p < size; ++p)
+    if (img[p] != PatternAt(pat, p)) ++bad;
+  for (uint64_t p = size; p < img.size(); ++p)
+    if (img[p] != 0xEE) ++past;
+  EXPECT_EQ(bad, 0u);
+  EXPECT_EQ(past, 0u) << "bytes past the device end changed";
+  EXPECT_TRUE(logs.Has("Disk-zwl: Wiping finished with status: success", "wipe"));
 }
 
 TEST_F(WipeTest, ComplementOfTestPatternIsWrittenSectorBySector) {

@@ -14,6 +14,7 @@
 #include "devmgr/blkdev_probe.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/log_capture.h"
+#include "support/loop_device.h"
 
 namespace {
 
@@ -269,8 +270,6 @@ TEST_F(ProbeTest, AMissingNodeIsCreatedFromSysfsDev) {
 // A real block node: a loop device over an image, known to the program only
 // through the fake sysfs entry's "dev".
 TEST_F(ProbeTest, ANodeCreatedFromDevReachesTheRealBlockDevice) {
-  if (getuid() != 0) GTEST_SKIP() << "loop devices need root";
-  if (access("/dev/loop-control", F_OK) != 0) GTEST_SKIP() << "no loop support";
   fake_drive d;
   d.node = false;
   d.size = 1 << 20;
@@ -285,36 +284,17 @@ TEST_F(ProbeTest, ANodeCreatedFromDevReachesTheRealBlockDevice) {
     ASSERT_EQ(data.size(), fwrite(data.data(), 1, data.size(), f));
     fclose(f);
   }
-  std::string loop;
-  {
-    std::string cmd = "losetup --find --show '" + image + "' 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(nullptr, p);
-    char buf[256] = {0};
-    if (fgets(buf, sizeof buf, p)) loop = buf;
-    pclose(p);
-    while (!loop.empty() && (loop.back() == '\n' || loop.back() == ' ')) loop.pop_back();
-  }
-  if (loop.empty()) GTEST_SKIP() << "losetup could not attach an image";
-  struct detach {
-    std::string dev;
-    ~detach() {
-      std::string cmd = "losetup -d '" + dev + "'";
-      if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not detach " << dev;
-    }
-  } detach_loop{loop};
-  struct stat lst;
-  ASSERT_EQ(0, stat(loop.c_str(), &lst));
-  ASSERT_TRUE(S_ISBLK(lst.st_mode));
-  sys.WriteFile("/sys/block/vdz/dev", std::to_string(major(lst.st_rdev)) + ":" +
-                                          std::to_string(minor(lst.st_rdev)) + "\n");
+  LoopDevice loop(image);
+  if (loop.Path().empty()) GTEST_SKIP() << loop.SkipReason();
+  sys.WriteFile("/sys/block/vdz/dev", std::to_string(major(loop.Rdev())) + ":" +
+                                          std::to_string(minor(loop.Rdev())) + "\n");
 
   auto dev = Create("vdz");
   ASSERT_TRUE(dev);
   struct stat st;
   ASSERT_EQ(0, stat(sys.Path("/dev/vdz").c_str(), &st));
   EXPECT_TRUE(S_ISBLK(st.st_mode));
-  EXPECT_EQ(lst.st_rdev, st.st_rdev);
+  EXPECT_EQ(loop.Rdev(), st.st_rdev);
   ASSERT_EQ(0, dev->Init());
   unsigned char sector[512];
   ASSERT_EQ(0, dev->ReadSector(0, sector));
