@@ -161,6 +161,63 @@ class CChunkSource {
   std::shared_ptr<CGenJob> job;
 };
 
+// Compares chunks read back with pass data that costs little to make (all
+// but random data and its complements), without making a whole chunk of it:
+// each piece of the chunk is compared with the same piece made into a small
+// area that stays in the cache. This spares the verification the writing and
+// reading back of 16 MiB of expected data per chunk, which would cost more
+// memory traffic than the compare itself. A piece is a whole number of
+// pattern periods and of sectors, so that zeros and a pattern are made at
+// most once per chunk and a test pattern only gets its sector numbers
+// rewritten.
+class CPieceCompare {
+ public:
+  static const int kPieceSize = 65536;
+
+  CPieceCompare(CDataBuffer* b, int p, int s, int ps) : buf(b), pass(p), start(s), previous_start(ps) {
+    const CScheme* scheme = b->GetScheme();
+    piece = kPieceSize;
+    if (scheme && p >= 0 && p < (int)scheme->passes.size() && scheme->passes[p].type == PASS_PATTERN) {
+      int period = scheme->passes[p].pattern_length;
+      if (period > 0 && period <= kDataBufferSize) piece = period < kPieceSize ? kPieceSize / period * period : period;
+    }
+    area.reset(new CAlignedBuffer((unsigned long)piece));
+    // What a failed fill leaves, as in the data buffer's own areas.
+    if (area->get()) memset(area->get(), 0x12, piece);
+  }
+  CPieceCompare(const CPieceCompare&) = delete;
+  CPieceCompare& operator=(const CPieceCompare&) = delete;
+
+  bool Ready() const { return area->get() != nullptr; }
+
+  // The index of the first of the `n` bytes at `actual`, read back from
+  // device offset `pos`, that differs from what the pass wrote there; -1
+  // when all of them match.
+  long FirstDifference(const unsigned char* actual, uint64_t pos, uint64_t n) {
+    unsigned char* expected = area->get();
+    for (uint64_t done = 0; done < n; done += (uint64_t)piece) {
+      int len = n - done < (uint64_t)piece ? (int)(n - done) : piece;
+      // The result is not looked at, as for whole chunks: a fill fails only
+      // for a scheme the wipe could not run at all.
+      buf->FillArea(expected, &record, pass, start, previous_start, (long long)(pos + done), len, nullptr);
+      const unsigned char* got = actual + done;
+      if (memcmp(got, expected, (size_t)len) != 0) {
+        long k = 0;
+        while (got[k] == expected[k]) ++k;
+        return (long)done + k;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  CDataBuffer* buf;
+  int pass, start, previous_start;
+  int piece;
+  std::unique_ptr<CAlignedBuffer> area;
+  fill_record_t record;
+};
+
 // Reads chunks on a thread of its own, one at a time, so that the pass can
 // compare one chunk while the next is read. Without the thread (it could not
 // be started) a read is done on the spot.
@@ -407,6 +464,13 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
                             << " size=" << total);
   if (total == 0) return 0;
   CChunkSource source(buf, pass, start, previous_start);
+  // Data that is cheap to make is compared piece by piece; random data is
+  // made a chunk ahead on the generation pool.
+  std::unique_ptr<CPieceCompare> pieces;
+  if (!is_random_data(buf->GetScheme(), pass)) {
+    pieces.reset(new CPieceCompare(buf, pass, start, previous_start));
+    if (!pieces->Ready()) pieces.reset();
+  }
   CAlignedBuffer second_read(kChunkSize);
   unsigned char* reads[2] = {buf->GetReadBuffer(), second_read.get()};
   // Declared last: destroyed first, so no read is still under way into the
@@ -418,7 +482,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   int rslot = 0, eslot = 0;  // read area and expected data of this chunk
   uint64_t length = length_of(chunk_at(0, total));
   reader.Start(reads[0], 0, length);
-  source.Start(0, 0, length);
+  if (!pieces) source.Start(0, 0, length);
   while (pos < total) {
     uint64_t chunk = chunk_at(pos, total);
     length = length_of(chunk);
@@ -437,17 +501,25 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
     uint64_t next = pos + done;
     uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
-    // The next chunk is read and made while this one is compared.
+    // The next chunk is read (and random data for it made) while this one
+    // is compared.
     int next_rslot = ahead ? 1 - rslot : rslot;
     if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
-    const unsigned char* expected = source.Get(eslot, pos, length);
-    int next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
-    if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
-
     const unsigned char* actual = reads[rslot];
-    if (memcmp(actual, expected, (size_t)got) != 0) {
-      long k = 0;
-      while (k < got && actual[k] == expected[k]) ++k;
+    long k = -1;
+    int next_eslot = eslot;
+    if (pieces) {
+      k = pieces->FirstDifference(actual, pos, (uint64_t)got);
+    } else {
+      const unsigned char* expected = source.Get(eslot, pos, length);
+      next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
+      if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
+      if (memcmp(actual, expected, (size_t)got) != 0) {
+        k = 0;
+        while (actual[k] == expected[k]) ++k;
+      }
+    }
+    if (k >= 0) {
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset "
                                     << pos + k + 1 << ". Data mismatch");
       return -1;
