@@ -80,8 +80,7 @@ class CChunkSource {
     areas[0] = buf->GetWriteBuffer();
     records[0] = buf->GetLastFill();
     // Without memory for the second area, slot 0 is the only one.
-    if (offload) second.reset(new CAlignedBuffer(kChunkSize));
-    areas[1] = second ? second->get() : nullptr;
+    areas[1] = offload ? buf->GetSecondWriteBuffer() : nullptr;
     records[1] = &second_record;
   }
   ~CChunkSource() { Abandon(); }
@@ -152,7 +151,6 @@ class CChunkSource {
   CDataBuffer* buf;
   int pass, start, previous_start;
   bool offload;  // made on the pool
-  std::unique_ptr<CAlignedBuffer> second;
   fill_record_t second_record;
   unsigned char* areas[2];
   fill_record_t* records[2];
@@ -471,8 +469,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     pieces.reset(new CPieceCompare(buf, pass, start, previous_start));
     if (!pieces->Ready()) pieces.reset();
   }
-  CAlignedBuffer second_read(kChunkSize);
-  unsigned char* reads[2] = {buf->GetReadBuffer(), second_read.get()};
+  unsigned char* reads[2] = {buf->GetReadBuffer(), buf->GetSecondReadBuffer()};
   // Declared last: destroyed first, so no read is still under way into the
   // areas when they go.
   CChunkReader reader(name + " reader", read, fd);
