@@ -216,104 +216,148 @@ class CPieceCompare {
   fill_record_t record;
 };
 
-// Reads chunks on a thread of its own, one at a time, so that the pass can
-// compare one chunk while the next is read. Without the thread (it could not
-// be started) a read is done on the spot.
+// Reads the chunks of a verify pass in order, from offset 0, on a thread of
+// its own and into two areas that take turns, so that the pass can compare
+// one chunk while the next is read. The thread starts a read as soon as an
+// area is free rather than when the pass asks for the chunk: with a fast
+// device the next read then follows the last at once, instead of waiting
+// for the pass thread to wake up and hand it over. Reads stay one at a
+// time, and at most one chunk beyond the one being compared is read.
+//
+// With one area (no memory for a second) the thread reads a chunk once the
+// previous one is done with; without the thread (it could not be started)
+// each read is done on the spot.
 class CChunkReader {
  public:
   typedef long (*read_fn_t)(int, void*, unsigned long, long);
-  CChunkReader(const std::string& thread_name, read_fn_t r, int f) : name(thread_name), read(r), fd(f) {
+  // A chunk as read: its area, position, the read's result and errno.
+  struct chunk_t {
+    unsigned char* area = nullptr;
+    uint64_t pos = 0;
+    long got = 0;
+    int err = 0;
+  };
+
+  CChunkReader(const std::string& thread_name, read_fn_t r, int f, uint64_t size, unsigned char* area0,
+               unsigned char* area1)
+      : name(thread_name), read(r), fd(f), total(size) {
+    slots[0].chunk.area = area0;
+    slots[1].chunk.area = area1;
+    nslots = area1 ? 2 : 1;
     threaded = pthread_create(&thread, nullptr, &CChunkReader::ThreadStatic, this) == 0;
   }
   ~CChunkReader() {
     if (!threaded) return;
     {
-      std::unique_lock<std::mutex> lock(mutex);
-      cv.wait(lock, [this] { return !requested; });
+      std::lock_guard<std::mutex> g(mutex);
       stop = true;
     }
     cv.notify_all();
+    // A read under way is finished first.
     pthread_join(thread, nullptr);
   }
   CChunkReader(const CChunkReader&) = delete;
   CChunkReader& operator=(const CChunkReader&) = delete;
 
-  bool Threaded() const { return threaded; }
-
-  void Start(unsigned char* area, uint64_t pos, uint64_t length) {
+  // The next chunk, in order; waits for its read. The area of the chunk
+  // returned before is read into again from here on. After a read that
+  // returned 0 or less, or past the end, the chunk has nothing read (0).
+  chunk_t Next() {
     if (!threaded) {
-      Read(area, pos, length);
-      return;
+      chunk_t c;
+      c.area = slots[0].chunk.area;
+      c.pos = next_pos;
+      Do(&c);
+      Advance(c);
+      return c;
     }
-    {
-      std::lock_guard<std::mutex> g(mutex);
-      req_area = area;
-      req_pos = pos;
-      req_length = length;
-      requested = true;
-    }
-    cv.notify_all();
-  }
-
-  // The result of the read started last, with the errno it left.
-  long Finish(int* err) {
     std::unique_lock<std::mutex> lock(mutex);
-    cv.wait(lock, [this] { return !requested; });
-    *err = result_errno;
-    return result;
+    if (held >= 0) {
+      slots[held].state = FREE;
+      held = -1;
+      cv.notify_all();
+    }
+    slot_t& s = slots[take];
+    cv.wait(lock, [this, &s] { return s.state == FILLED || ended; });
+    if (s.state != FILLED) {
+      // Asked past the last read: nothing more comes from the device.
+      chunk_t none;
+      none.pos = next_pos;
+      return none;
+    }
+    s.state = HELD;
+    held = take;
+    take = (take + 1) % nslots;
+    return s.chunk;
   }
 
  private:
+  enum slot_state_e { FREE, READING, FILLED, HELD };
+  struct slot_t {
+    chunk_t chunk;
+    slot_state_e state = FREE;
+  };
+
   static void* ThreadStatic(void* arg) {
-    static_cast<CChunkReader*>(arg)->ThreadProc();
+    CChunkReader* self = static_cast<CChunkReader*>(arg);
+    self->ThreadProc();
+    {
+      std::lock_guard<std::mutex> g(self->mutex);
+      self->ended = true;
+    }
+    self->cv.notify_all();
     return nullptr;
   }
   void ThreadProc() {
     set_thread_name(name);
+    int fill = 0;
     std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      cv.wait(lock, [this] { return stop || requested; });
+    while (next_pos < total) {
+      slot_t& s = slots[fill];
+      cv.wait(lock, [this, &s] { return stop || s.state == FREE; });
       if (stop) return;
-      unsigned char* area = req_area;
-      uint64_t pos = req_pos, length = req_length;
+      s.state = READING;
+      chunk_t c = s.chunk;
+      c.pos = next_pos;
       lock.unlock();
-      long got;
-      int err;
-      got = Do(area, pos, length, &err);
+      Do(&c);
       lock.lock();
-      result = got;
-      result_errno = err;
-      requested = false;
+      s.chunk = c;
+      s.state = FILLED;
       cv.notify_all();
+      // Nothing is read after a failed read or the end of the device.
+      if (c.got <= 0) return;
+      Advance(c);
+      fill = (fill + 1) % nslots;
     }
   }
-  long Do(unsigned char* area, uint64_t pos, uint64_t length, int* err) {
+  void Do(chunk_t* c) {
+    uint64_t length = length_of(chunk_at(c->pos, total));
     errno = 0;
-    long got = read(fd, area, (unsigned long)length, (long)pos);
-    *err = errno;
-    return got;
+    c->got = read(fd, c->area, (unsigned long)length, (long)c->pos);
+    c->err = errno;
   }
-  void Read(unsigned char* area, uint64_t pos, uint64_t length) {
-    int err;
-    long got = Do(area, pos, length, &err);
-    std::lock_guard<std::mutex> g(mutex);
-    result = got;
-    result_errno = err;
+  // The position of the chunk after `c`, as the pass moves on: by what was
+  // read, or by the whole chunk in fast-debug mode.
+  void Advance(const chunk_t& c) {
+    if (c.got > 0) next_pos = c.pos + (g_debug_fast ? chunk_at(c.pos, total) : (uint64_t)c.got);
   }
 
   std::string name;
   read_fn_t read;
   int fd;
+  uint64_t total;
   pthread_t thread{};
   bool threaded = false;
   std::mutex mutex;
   std::condition_variable cv;
-  bool requested = false;  // a read is asked for or under way
+  slot_t slots[2];
+  int nslots = 1;
+  uint64_t next_pos = 0;  // the reading side's (the thread's, or Next's without it)
+  int take = 0;           // the slot of the next chunk for the pass
+  int held = -1;          // the slot of the chunk the pass holds, -1 none
   bool stop = false;
-  unsigned char* req_area = nullptr;
-  uint64_t req_pos = 0, req_length = 0;
-  long result = 0;
-  int result_errno = 0;
+  bool ended = false;  // the thread reads no more
 };
 
 }  // namespace
@@ -469,25 +513,21 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     pieces.reset(new CPieceCompare(buf, pass, start, previous_start));
     if (!pieces->Ready()) pieces.reset();
   }
-  unsigned char* reads[2] = {buf->GetReadBuffer(), buf->GetSecondReadBuffer()};
-  // Declared last: destroyed first, so no read is still under way into the
-  // areas when they go.
-  CChunkReader reader(name + " reader", read, fd);
-  bool ahead = reads[1] && reader.Threaded();
+  // Declared last: destroyed first, so no read is still under way when the
+  // pass returns.
+  CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), buf->GetSecondReadBuffer());
 
   uint64_t pos = 0;
-  int rslot = 0, eslot = 0;  // read area and expected data of this chunk
-  uint64_t length = length_of(chunk_at(0, total));
-  reader.Start(reads[0], 0, length);
-  if (!pieces) source.Start(0, 0, length);
+  int eslot = 0;  // expected data of this chunk
+  if (!pieces) source.Start(0, 0, length_of(chunk_at(0, total)));
   while (pos < total) {
     uint64_t chunk = chunk_at(pos, total);
-    length = length_of(chunk);
-    int err = 0;
-    long got = reader.Finish(&err);
+    uint64_t length = length_of(chunk);
+    CChunkReader::chunk_t c = reader.Next();
+    long got = c.got;
     if (got < 0) {
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset " << pos << ". "
-                                    << strerror(err));
+                                    << strerror(c.err));
       return -1;
     }
     if (got == 0) {
@@ -498,11 +538,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
     uint64_t next = pos + done;
     uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
-    // The next chunk is read (and random data for it made) while this one
-    // is compared.
-    int next_rslot = ahead ? 1 - rslot : rslot;
-    if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
-    const unsigned char* actual = reads[rslot];
+    const unsigned char* actual = c.area;
     long k = -1;
     int next_eslot = eslot;
     if (pieces) {
@@ -535,8 +571,6 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
-    if (!ahead && pos < total) reader.Start(reads[rslot], pos, next_length);
-    rslot = next_rslot;
     eslot = next_eslot;
   }
   return 0;
