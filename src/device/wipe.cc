@@ -72,6 +72,16 @@ bool is_random_data(const CScheme* scheme, int pass) {
 // at all, a test pattern only gets its sector numbers rewritten, and what is
 // left is a memory fill far faster than any device. Made there, the data is
 // still in this core's caches when the I/O copies it.
+//
+// A pattern whose length does not divide the chunk would be in another phase
+// in every chunk and so be made again each time. Instead its data for device
+// offsets 0 to a chunk and a few periods is made once per pass into a window
+// (the second write area), and each chunk is written from the place in the
+// window where its phase begins, a place aligned for direct I/O (a multiple
+// of 4096 bytes): nothing is made per chunk, and the device is given the
+// same memory every time. Patterns whose phases do not all come back within
+// the window's spare 1 MiB, and chunks after a short write that no aligned
+// place fits, are made into the write area as before.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
@@ -118,6 +128,10 @@ class CChunkSource {
 
   // The data of the chunk at `pos` in `slot`; made now unless it was started.
   unsigned char* Get(int slot, uint64_t pos, uint64_t length) {
+    if (!offload) {
+      unsigned char* from = FromWindow(pos, length);
+      if (from) return from;
+    }
     Finish();
     if (made[slot] != pos || made_length[slot] != length) {
       if (buf->Holds(*records[slot], pass, (long long)pos, (int)length)) {
@@ -146,6 +160,42 @@ class CChunkSource {
     job.reset();
   }
 
+  // The chunk at `pos` in the pattern window, or null when there is none.
+  unsigned char* FromWindow(uint64_t pos, uint64_t length) {
+    if (window_state == kWindowUntried) MakeWindow();
+    if (window_state != kWindowMade) return nullptr;
+    uint64_t phase = pos % period;
+    // Aligned places repeat their phases every `extra` bytes.
+    for (uint64_t at = 0; at < extra && at + length <= (uint64_t)kSecondAreaSize; at += kWindowAlign)
+      if (at % period == phase) return window + at;
+    return nullptr;
+  }
+  void MakeWindow() {
+    window_state = kWindowNone;
+    const CScheme* scheme = buf->GetScheme();
+    if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return;
+    const CPass& p = scheme->passes[pass];
+    if (p.type != PASS_PATTERN || p.pattern_length <= 0) return;
+    period = (uint64_t)p.pattern_length;
+    // The least common multiple of the alignment and the period.
+    uint64_t a = kWindowAlign, b = period;
+    while (b) {
+      uint64_t t = a % b;
+      a = b;
+      b = t;
+    }
+    extra = kWindowAlign / a * period;
+    if (extra > (uint64_t)(kSecondAreaSize - kDataBufferSize)) return;
+    window = buf->GetSecondWriteBuffer();
+    if (!window) return;
+    fill_record_t head, tail;
+    if (buf->FillArea(window, &head, pass, start, previous_start, 0, kDataBufferSize, nullptr) != 0 ||
+        buf->FillArea(window + kDataBufferSize, &tail, pass, start, previous_start, kDataBufferSize, (int)extra,
+                      nullptr) != 0)
+      return;
+    window_state = kWindowMade;
+  }
+
   static constexpr uint64_t kNothing = ~0ULL;
   CGenPool& pool;
   CDataBuffer* buf;
@@ -157,6 +207,11 @@ class CChunkSource {
   uint64_t made[2] = {kNothing, kNothing};  // the chunk each area holds or gets
   uint64_t made_length[2] = {0, 0};
   std::shared_ptr<CGenJob> job;
+  static const uint64_t kWindowAlign = 4096;
+  enum { kWindowUntried, kWindowNone, kWindowMade } window_state = kWindowUntried;
+  unsigned char* window = nullptr;
+  uint64_t period = 1;  // of the pattern
+  uint64_t extra = 0;   // bytes of the window beyond a chunk that are used
 };
 
 // Compares chunks read back with pass data that costs little to make (all

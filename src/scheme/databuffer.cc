@@ -57,7 +57,7 @@ int CDataBuffer::Init() {
 }
 
 unsigned char* CDataBuffer::Second(int i) {
-  if (!second_areas[i]) second_areas[i] = static_cast<unsigned char*>(valloc(kDataBufferSize));
+  if (!second_areas[i]) second_areas[i] = static_cast<unsigned char*>(valloc(kSecondAreaSize));
   return second_areas[i];
 }
 
