@@ -6,13 +6,15 @@
 // on one core and on the whole generation pool, and, for comparison, the
 // speed of a plain loop that generates a chunk and then writes it.
 //
-//   wipe_bench TARGET [MiB [RUNS]]
+//   wipe_bench TARGET [MiB [RUNS [PASSES]]]
 //
 // TARGET must be a loop device or a regular file (an image on tmpfs, say):
 // anything else is refused, so that no real disk is ever written. MiB limits
 // the bytes used (default: all of the target, at most 1024). Every figure is
-// the best of RUNS runs (default 3), which keeps out most of the noise of
-// other work on the machine.
+// the median of RUNS runs (default 3); on a machine shared with other work
+// the ratios are the figures to look at, since a pass and its raw run are
+// measured back to back. PASSES: a comma-separated subset of zero, test,
+// pattern, random, complement (default: all).
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -44,16 +46,34 @@ const uint64_t kChunk = 16 * 1024 * 1024;
 const int kLoopMajor = 7;
 
 double now_s() { return (double)get_nanotime() / 1e9; }
+// CPU time of the calling thread.
+double cpu_s() {
+  struct timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return (double)ts.tv_sec + ts.tv_nsec / 1e9;
+}
 double mbps(uint64_t bytes, double seconds) { return seconds > 0 ? (double)bytes / 1e6 / seconds : 0; }
 
 int g_runs = 3;
 
-// Sequential O_DIRECT transfer of [0, size) in 16 MiB blocks; seconds taken.
-double raw_pass(int fd, uint64_t size, bool write, unsigned char* block) {
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Sequential O_DIRECT transfer of [0, size) in 16 MiB blocks, as dd does it:
+// every block from or into the same memory. With `other`, blocks alternate
+// between `block` and `other`, as they must when one block is compared while
+// the next is read. Seconds taken.
+double raw_pass(int fd, uint64_t size, bool write, unsigned char* block, unsigned char* other = nullptr) {
   double t = now_s();
-  for (uint64_t pos = 0; pos < size; pos += kChunk) {
+  int i = 0;
+  for (uint64_t pos = 0; pos < size; pos += kChunk, ++i) {
     uint64_t n = size - pos < kChunk ? size - pos : kChunk;
-    long r = write ? pwrite64(fd, block, n, (long)pos) : pread64(fd, block, n, (long)pos);
+    unsigned char* b = other && (i & 1) ? other : block;
+    long r = write ? pwrite64(fd, b, n, (long)pos) : pread64(fd, b, n, (long)pos);
     if (r != (long)n) {
       fprintf(stderr, "raw %s failed at %llu: %s\n", write ? "write" : "read", (unsigned long long)pos,
               r < 0 ? strerror(errno) : "short transfer");
@@ -125,7 +145,7 @@ void generation_limit(CScheme* s, int pass, double* one_core, double* pool_rate)
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: %s TARGET [MiB]\n  TARGET: a loop device or an image file\n", argv[0]);
+    fprintf(stderr, "usage: %s TARGET [MiB [RUNS [PASSES]]]\n  TARGET: a loop device or an image file\n", argv[0]);
     return 2;
   }
   const char* target = argv[1];
@@ -155,6 +175,7 @@ int main(int argc, char** argv) {
   }
   uint64_t limit = (argc > 2 ? strtoull(argv[2], nullptr, 10) : 1024) * 1024 * 1024;
   if (argc > 3) g_runs = atoi(argv[3]) > 0 ? atoi(argv[3]) : 1;
+  std::string only = argc > 4 ? std::string(",") + argv[4] + "," : "";
   if (size > limit) size = limit;
   size &= ~4095ULL;
   if (size < kChunk) {
@@ -171,11 +192,12 @@ int main(int argc, char** argv) {
          is_loop ? "loop device" : "image file", (unsigned long long)(size >> 20), CGenPool::UsableCores(),
          CGenPool::Instance().Threads(), un.release);
 
-  CAlignedBuffer block(kChunk);
+  CAlignedBuffer block(kChunk), other(kChunk);
   memset(block.get(), 0, kChunk);
+  memset(other.get(), 0, kChunk);
   // Once over the target first, so that an image on tmpfs has its pages.
   raw_pass(fd, size, true, block.get());
-  printf("every figure the best of %d runs; raw figures measured alongside each pass\n\n", g_runs);
+  printf("every figure the median of %d runs; raw figures measured alongside each pass\n\n", g_runs);
   const std::vector<unsigned char> pat = {0x55, 0xAA, 0x92, 0x49, 0x24};
   std::vector<pass_case> cases = {
       {"zero", {make_pass(PASS_ZERO)}},
@@ -184,9 +206,10 @@ int main(int argc, char** argv) {
       {"random", {make_pass(PASS_RANDOM)}},
       {"complement", {make_pass(PASS_RANDOM), make_pass(PASS_COMPLEMENT)}},
   };
-  printf("%-11s %9s %9s %7s %9s %9s %7s %10s %9s %9s\n", "pass", "raw write", "write", "of raw", "raw read",
-         "verify", "of raw", "plain loop", "gen 1core", "gen pool");
+  printf("%-11s %9s %9s %7s %9s %7s %9s %7s %10s %10s %9s %9s\n", "pass", "raw write", "write", "of raw", "raw read",
+         "2 areas", "verify", "of raw", "verify cpu", "plain loop", "gen 1core", "gen pool");
   for (auto& c : cases) {
+    if (!only.empty() && only.find(std::string(",") + c.label + ",") == std::string::npos) continue;
     CScheme scheme;
     scheme.name = c.label;
     scheme.passes = c.passes;
@@ -201,45 +224,55 @@ int main(int argc, char** argv) {
     // machine.
     std::unique_ptr<CDataBuffer> plain(CDataBuffer::Create(&scheme, 0));
     int rc = 0, vrc = 0;
-    double raw_w = 0, raw_r = 0, w = 0, v = 0, p = 0;
+    std::vector<double> raw_ws, raw_rs, raw2, ws, vs, ps, wr, vr, vcpu;
     for (int i = 0; i < g_runs; ++i) {
-      raw_w = std::max(raw_w, mbps(size, raw_pass(fd, size, true, block.get())));
+      raw_ws.push_back(mbps(size, raw_pass(fd, size, true, block.get())));
       double t = now_s();
       rc |= dev.WipePass(fd, buf.get(), pass, 1000, 999, pwrite64);
       fdatasync(fd);
-      w = std::max(w, mbps(size, now_s() - t));
-      p = std::max(p, mbps(size, plain_loop(fd, plain.get(), pass, size)));
+      ws.push_back(mbps(size, now_s() - t));
+      wr.push_back(ws.back() / raw_ws.back());
+      ps.push_back(mbps(size, plain_loop(fd, plain.get(), pass, size)));
     }
     for (int i = 0; i < g_runs; ++i) {
-      raw_r = std::max(raw_r, mbps(size, raw_pass(fd, size, false, block.get())));
-      double t = now_s();
+      raw_rs.push_back(mbps(size, raw_pass(fd, size, false, block.get())));
+      raw2.push_back(mbps(size, raw_pass(fd, size, false, block.get(), other.get())) / raw_rs.back());
+      double t = now_s(), c = cpu_s();
       vrc |= dev.VerifyPass(fd, buf.get(), pass, 1000, 999, pread64);
-      v = std::max(v, mbps(size, now_s() - t));
+      vs.push_back(mbps(size, now_s() - t));
+      vcpu.push_back(mbps(size, cpu_s() - c));
+      vr.push_back(vs.back() / raw_rs.back());
     }
+    double raw_w = median(raw_ws), w = median(ws), p = median(ps), raw_r = median(raw_rs), v = median(vs);
     if (rc != 0 || vrc != 0) {
       fprintf(stderr, "%s: pass %d, verification %d\n", c.label, rc, vrc);
       return 1;
     }
     std::string g1 = "-", gp = "-";
     if (c.passes[pass].type == PASS_RANDOM || c.passes[pass].type == PASS_COMPLEMENT) {
-      double one = 0, all = 0;
+      std::vector<double> ones, alls;
       for (int i = 0; i < g_runs; ++i) {
         double o, a;
         generation_limit(&scheme, pass, &o, &a);
-        one = o > one ? o : one;
-        all = a > all ? a : all;
+        ones.push_back(o);
+        alls.push_back(a);
       }
+      double one = median(ones), all = median(alls);
       char b[32];
       snprintf(b, sizeof b, "%.0f", one);
       g1 = b;
       snprintf(b, sizeof b, "%.0f", all);
       gp = b;
     }
-    printf("%-11s %9.0f %9.0f %6.0f%% %9.0f %9.0f %6.0f%% %10.0f %9s %9s\n", c.label, raw_w, w, 100 * w / raw_w,
-           raw_r, v, 100 * v / raw_r, p, g1.c_str(), gp.c_str());
+    printf("%-11s %9.0f %9.0f %6.0f%% %9.0f %6.0f%% %9.0f %6.0f%% %10.0f %10.0f %9s %9s\n", c.label, raw_w, w,
+           100 * median(wr), raw_r, 100 * median(raw2), v, 100 * median(vr), median(vcpu), p, g1.c_str(), gp.c_str());
     fflush(stdout);
   }
-  printf("\nMB/s (10^6 bytes per second). write: the wipe pass alone; verify: its read-back;\n"
+  printf("\nMB/s (10^6 bytes per second), medians; \"of raw\": median of the ratios of each run to\n"
+         "the raw run just before it. 2 areas: raw reads alternating between two areas, of raw;\n"
+         "write: the wipe pass alone; verify: its read-back;\n"
+         "verify cpu: bytes verified per second of CPU time of the verifying thread (the\n"
+         "compare; the reads run on a thread of their own);\n"
          "plain loop: generate a chunk, then write it, on one thread; gen: random data made\n"
          "without I/O on one core and on the generation pool.\n");
   close(fd);

@@ -72,6 +72,16 @@ bool is_random_data(const CScheme* scheme, int pass) {
 // at all, a test pattern only gets its sector numbers rewritten, and what is
 // left is a memory fill far faster than any device. Made there, the data is
 // still in this core's caches when the I/O copies it.
+//
+// A pattern whose length does not divide the chunk would be in another phase
+// in every chunk and so be made again each time. Instead its data for device
+// offsets 0 to a chunk and a few periods is made once per pass into a window
+// (the second write area), and each chunk is written from the place in the
+// window where its phase begins, a place aligned for direct I/O (a multiple
+// of 4096 bytes): nothing is made per chunk, and the device is given the
+// same memory every time. Patterns whose phases do not all come back within
+// the window's spare 1 MiB, and chunks after a short write that no aligned
+// place fits, are made into the write area as before.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
@@ -80,8 +90,7 @@ class CChunkSource {
     areas[0] = buf->GetWriteBuffer();
     records[0] = buf->GetLastFill();
     // Without memory for the second area, slot 0 is the only one.
-    if (offload) second.reset(new CAlignedBuffer(kChunkSize));
-    areas[1] = second ? second->get() : nullptr;
+    areas[1] = offload ? buf->GetSecondWriteBuffer() : nullptr;
     records[1] = &second_record;
   }
   ~CChunkSource() { Abandon(); }
@@ -119,6 +128,10 @@ class CChunkSource {
 
   // The data of the chunk at `pos` in `slot`; made now unless it was started.
   unsigned char* Get(int slot, uint64_t pos, uint64_t length) {
+    if (!offload) {
+      unsigned char* from = FromWindow(pos, length);
+      if (from) return from;
+    }
     Finish();
     if (made[slot] != pos || made_length[slot] != length) {
       if (buf->Holds(*records[slot], pass, (long long)pos, (int)length)) {
@@ -147,118 +160,259 @@ class CChunkSource {
     job.reset();
   }
 
+  // The chunk at `pos` in the pattern window, or null when there is none.
+  unsigned char* FromWindow(uint64_t pos, uint64_t length) {
+    if (window_state == kWindowUntried) MakeWindow();
+    if (window_state != kWindowMade) return nullptr;
+    uint64_t phase = pos % period;
+    // Aligned places repeat their phases every `extra` bytes.
+    for (uint64_t at = 0; at < extra && at + length <= (uint64_t)kSecondAreaSize; at += kWindowAlign)
+      if (at % period == phase) return window + at;
+    return nullptr;
+  }
+  void MakeWindow() {
+    window_state = kWindowNone;
+    const CScheme* scheme = buf->GetScheme();
+    if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return;
+    const CPass& p = scheme->passes[pass];
+    if (p.type != PASS_PATTERN || p.pattern_length <= 0) return;
+    period = (uint64_t)p.pattern_length;
+    // The least common multiple of the alignment and the period.
+    uint64_t a = kWindowAlign, b = period;
+    while (b) {
+      uint64_t t = a % b;
+      a = b;
+      b = t;
+    }
+    extra = kWindowAlign / a * period;
+    if (extra > (uint64_t)(kSecondAreaSize - kDataBufferSize)) return;
+    window = buf->GetSecondWriteBuffer();
+    if (!window) return;
+    fill_record_t head, tail;
+    if (buf->FillArea(window, &head, pass, start, previous_start, 0, kDataBufferSize, nullptr) != 0 ||
+        buf->FillArea(window + kDataBufferSize, &tail, pass, start, previous_start, kDataBufferSize, (int)extra,
+                      nullptr) != 0)
+      return;
+    window_state = kWindowMade;
+  }
+
   static constexpr uint64_t kNothing = ~0ULL;
   CGenPool& pool;
   CDataBuffer* buf;
   int pass, start, previous_start;
   bool offload;  // made on the pool
-  std::unique_ptr<CAlignedBuffer> second;
   fill_record_t second_record;
   unsigned char* areas[2];
   fill_record_t* records[2];
   uint64_t made[2] = {kNothing, kNothing};  // the chunk each area holds or gets
   uint64_t made_length[2] = {0, 0};
   std::shared_ptr<CGenJob> job;
+  static const uint64_t kWindowAlign = 4096;
+  enum { kWindowUntried, kWindowNone, kWindowMade } window_state = kWindowUntried;
+  unsigned char* window = nullptr;
+  uint64_t period = 1;  // of the pattern
+  uint64_t extra = 0;   // bytes of the window beyond a chunk that are used
 };
 
-// Reads chunks on a thread of its own, one at a time, so that the pass can
-// compare one chunk while the next is read. Without the thread (it could not
-// be started) a read is done on the spot.
+// Compares chunks read back with pass data that costs little to make (all
+// but random data and its complements), without making a whole chunk of it:
+// each piece of the chunk is compared with the same piece made into a small
+// area that stays in the cache. This spares the verification the writing and
+// reading back of 16 MiB of expected data per chunk, which would cost more
+// memory traffic than the compare itself. A piece is a whole number of
+// pattern periods and of sectors, so that zeros and a pattern are made at
+// most once per chunk and a test pattern only gets its sector numbers
+// rewritten.
+class CPieceCompare {
+ public:
+  static const int kPieceSize = 65536;
+
+  CPieceCompare(CDataBuffer* b, int p, int s, int ps) : buf(b), pass(p), start(s), previous_start(ps) {
+    const CScheme* scheme = b->GetScheme();
+    piece = kPieceSize;
+    if (scheme && p >= 0 && p < (int)scheme->passes.size() && scheme->passes[p].type == PASS_PATTERN) {
+      int period = scheme->passes[p].pattern_length;
+      if (period > 0 && period <= kDataBufferSize) piece = period < kPieceSize ? kPieceSize / period * period : period;
+    }
+    area.reset(new CAlignedBuffer((unsigned long)piece));
+    // What a failed fill leaves, as in the data buffer's own areas.
+    if (area->get()) memset(area->get(), 0x12, piece);
+  }
+  CPieceCompare(const CPieceCompare&) = delete;
+  CPieceCompare& operator=(const CPieceCompare&) = delete;
+
+  bool Ready() const { return area->get() != nullptr; }
+
+  // The index of the first of the `n` bytes at `actual`, read back from
+  // device offset `pos`, that differs from what the pass wrote there; -1
+  // when all of them match.
+  long FirstDifference(const unsigned char* actual, uint64_t pos, uint64_t n) {
+    unsigned char* expected = area->get();
+    for (uint64_t done = 0; done < n; done += (uint64_t)piece) {
+      int len = n - done < (uint64_t)piece ? (int)(n - done) : piece;
+      // The result is not looked at, as for whole chunks: a fill fails only
+      // for a scheme the wipe could not run at all.
+      buf->FillArea(expected, &record, pass, start, previous_start, (long long)(pos + done), len, nullptr);
+      const unsigned char* got = actual + done;
+      if (memcmp(got, expected, (size_t)len) != 0) {
+        long k = 0;
+        while (got[k] == expected[k]) ++k;
+        return (long)done + k;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  CDataBuffer* buf;
+  int pass, start, previous_start;
+  int piece;
+  std::unique_ptr<CAlignedBuffer> area;
+  fill_record_t record;
+};
+
+// Reads the chunks of a verify pass in order, from offset 0, on a thread of
+// its own and into two areas that take turns, so that the pass can compare
+// one chunk while the next is read. The thread starts a read as soon as an
+// area is free rather than when the pass asks for the chunk: with a fast
+// device the next read then follows the last at once, instead of waiting
+// for the pass thread to wake up and hand it over. Reads stay one at a
+// time, and at most one chunk beyond the one being compared is read.
+//
+// With one area (no memory for a second) the thread reads a chunk once the
+// previous one is done with; without the thread (it could not be started)
+// each read is done on the spot.
 class CChunkReader {
  public:
   typedef long (*read_fn_t)(int, void*, unsigned long, long);
-  CChunkReader(const std::string& thread_name, read_fn_t r, int f) : name(thread_name), read(r), fd(f) {
+  // A chunk as read: its area, position, the read's result and errno.
+  struct chunk_t {
+    unsigned char* area = nullptr;
+    uint64_t pos = 0;
+    long got = 0;
+    int err = 0;
+  };
+
+  CChunkReader(const std::string& thread_name, read_fn_t r, int f, uint64_t size, unsigned char* area0,
+               unsigned char* area1)
+      : name(thread_name), read(r), fd(f), total(size) {
+    slots[0].chunk.area = area0;
+    slots[1].chunk.area = area1;
+    nslots = area1 ? 2 : 1;
     threaded = pthread_create(&thread, nullptr, &CChunkReader::ThreadStatic, this) == 0;
   }
   ~CChunkReader() {
     if (!threaded) return;
     {
-      std::unique_lock<std::mutex> lock(mutex);
-      cv.wait(lock, [this] { return !requested; });
+      std::lock_guard<std::mutex> g(mutex);
       stop = true;
     }
     cv.notify_all();
+    // A read under way is finished first.
     pthread_join(thread, nullptr);
   }
   CChunkReader(const CChunkReader&) = delete;
   CChunkReader& operator=(const CChunkReader&) = delete;
 
-  bool Threaded() const { return threaded; }
-
-  void Start(unsigned char* area, uint64_t pos, uint64_t length) {
+  // The next chunk, in order; waits for its read. The area of the chunk
+  // returned before is read into again from here on. After a read that
+  // returned 0 or less, or past the end, the chunk has nothing read (0).
+  chunk_t Next() {
     if (!threaded) {
-      Read(area, pos, length);
-      return;
+      chunk_t c;
+      c.area = slots[0].chunk.area;
+      c.pos = next_pos;
+      Do(&c);
+      Advance(c);
+      return c;
     }
-    {
-      std::lock_guard<std::mutex> g(mutex);
-      req_area = area;
-      req_pos = pos;
-      req_length = length;
-      requested = true;
-    }
-    cv.notify_all();
-  }
-
-  // The result of the read started last, with the errno it left.
-  long Finish(int* err) {
     std::unique_lock<std::mutex> lock(mutex);
-    cv.wait(lock, [this] { return !requested; });
-    *err = result_errno;
-    return result;
+    if (held >= 0) {
+      slots[held].state = FREE;
+      held = -1;
+      cv.notify_all();
+    }
+    slot_t& s = slots[take];
+    cv.wait(lock, [this, &s] { return s.state == FILLED || ended; });
+    if (s.state != FILLED) {
+      // Asked past the last read: nothing more comes from the device.
+      chunk_t none;
+      none.pos = next_pos;
+      return none;
+    }
+    s.state = HELD;
+    held = take;
+    take = (take + 1) % nslots;
+    return s.chunk;
   }
 
  private:
+  enum slot_state_e { FREE, READING, FILLED, HELD };
+  struct slot_t {
+    chunk_t chunk;
+    slot_state_e state = FREE;
+  };
+
   static void* ThreadStatic(void* arg) {
-    static_cast<CChunkReader*>(arg)->ThreadProc();
+    CChunkReader* self = static_cast<CChunkReader*>(arg);
+    self->ThreadProc();
+    {
+      std::lock_guard<std::mutex> g(self->mutex);
+      self->ended = true;
+    }
+    self->cv.notify_all();
     return nullptr;
   }
   void ThreadProc() {
     set_thread_name(name);
+    int fill = 0;
     std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      cv.wait(lock, [this] { return stop || requested; });
+    while (next_pos < total) {
+      slot_t& s = slots[fill];
+      cv.wait(lock, [this, &s] { return stop || s.state == FREE; });
       if (stop) return;
-      unsigned char* area = req_area;
-      uint64_t pos = req_pos, length = req_length;
+      s.state = READING;
+      chunk_t c = s.chunk;
+      c.pos = next_pos;
       lock.unlock();
-      long got;
-      int err;
-      got = Do(area, pos, length, &err);
+      Do(&c);
       lock.lock();
-      result = got;
-      result_errno = err;
-      requested = false;
+      s.chunk = c;
+      s.state = FILLED;
       cv.notify_all();
+      // Nothing is read after a failed read or the end of the device.
+      if (c.got <= 0) return;
+      Advance(c);
+      fill = (fill + 1) % nslots;
     }
   }
-  long Do(unsigned char* area, uint64_t pos, uint64_t length, int* err) {
+  void Do(chunk_t* c) {
+    uint64_t length = length_of(chunk_at(c->pos, total));
     errno = 0;
-    long got = read(fd, area, (unsigned long)length, (long)pos);
-    *err = errno;
-    return got;
+    c->got = read(fd, c->area, (unsigned long)length, (long)c->pos);
+    c->err = errno;
   }
-  void Read(unsigned char* area, uint64_t pos, uint64_t length) {
-    int err;
-    long got = Do(area, pos, length, &err);
-    std::lock_guard<std::mutex> g(mutex);
-    result = got;
-    result_errno = err;
+  // The position of the chunk after `c`, as the pass moves on: by what was
+  // read, or by the whole chunk in fast-debug mode.
+  void Advance(const chunk_t& c) {
+    if (c.got > 0) next_pos = c.pos + (g_debug_fast ? chunk_at(c.pos, total) : (uint64_t)c.got);
   }
 
   std::string name;
   read_fn_t read;
   int fd;
+  uint64_t total;
   pthread_t thread{};
   bool threaded = false;
   std::mutex mutex;
   std::condition_variable cv;
-  bool requested = false;  // a read is asked for or under way
+  slot_t slots[2];
+  int nslots = 1;
+  uint64_t next_pos = 0;  // the reading side's (the thread's, or Next's without it)
+  int take = 0;           // the slot of the next chunk for the pass
+  int held = -1;          // the slot of the chunk the pass holds, -1 none
   bool stop = false;
-  unsigned char* req_area = nullptr;
-  uint64_t req_pos = 0, req_length = 0;
-  long result = 0;
-  int result_errno = 0;
+  bool ended = false;  // the thread reads no more
 };
 
 }  // namespace
@@ -407,26 +561,28 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
                             << " size=" << total);
   if (total == 0) return 0;
   CChunkSource source(buf, pass, start, previous_start);
-  CAlignedBuffer second_read(kChunkSize);
-  unsigned char* reads[2] = {buf->GetReadBuffer(), second_read.get()};
-  // Declared last: destroyed first, so no read is still under way into the
-  // areas when they go.
-  CChunkReader reader(name + " reader", read, fd);
-  bool ahead = reads[1] && reader.Threaded();
+  // Data that is cheap to make is compared piece by piece; random data is
+  // made a chunk ahead on the generation pool.
+  std::unique_ptr<CPieceCompare> pieces;
+  if (!is_random_data(buf->GetScheme(), pass)) {
+    pieces.reset(new CPieceCompare(buf, pass, start, previous_start));
+    if (!pieces->Ready()) pieces.reset();
+  }
+  // Declared last: destroyed first, so no read is still under way when the
+  // pass returns.
+  CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), buf->GetSecondReadBuffer());
 
   uint64_t pos = 0;
-  int rslot = 0, eslot = 0;  // read area and expected data of this chunk
-  uint64_t length = length_of(chunk_at(0, total));
-  reader.Start(reads[0], 0, length);
-  source.Start(0, 0, length);
+  int eslot = 0;  // expected data of this chunk
+  if (!pieces) source.Start(0, 0, length_of(chunk_at(0, total)));
   while (pos < total) {
     uint64_t chunk = chunk_at(pos, total);
-    length = length_of(chunk);
-    int err = 0;
-    long got = reader.Finish(&err);
+    uint64_t length = length_of(chunk);
+    CChunkReader::chunk_t c = reader.Next();
+    long got = c.got;
     if (got < 0) {
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset " << pos << ". "
-                                    << strerror(err));
+                                    << strerror(c.err));
       return -1;
     }
     if (got == 0) {
@@ -437,17 +593,21 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
     uint64_t next = pos + done;
     uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
-    // The next chunk is read and made while this one is compared.
-    int next_rslot = ahead ? 1 - rslot : rslot;
-    if (ahead && next < total) reader.Start(reads[next_rslot], next, next_length);
-    const unsigned char* expected = source.Get(eslot, pos, length);
-    int next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
-    if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
-
-    const unsigned char* actual = reads[rslot];
-    if (memcmp(actual, expected, (size_t)got) != 0) {
-      long k = 0;
-      while (k < got && actual[k] == expected[k]) ++k;
+    const unsigned char* actual = c.area;
+    long k = -1;
+    int next_eslot = eslot;
+    if (pieces) {
+      k = pieces->FirstDifference(actual, pos, (uint64_t)got);
+    } else {
+      const unsigned char* expected = source.Get(eslot, pos, length);
+      next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
+      if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
+      if (memcmp(actual, expected, (size_t)got) != 0) {
+        k = 0;
+        while (actual[k] == expected[k]) ++k;
+      }
+    }
+    if (k >= 0) {
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset "
                                     << pos + k + 1 << ". Data mismatch");
       return -1;
@@ -466,8 +626,6 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
-    if (!ahead && pos < total) reader.Start(reads[rslot], pos, next_length);
-    rslot = next_rslot;
     eslot = next_eslot;
   }
   return 0;

@@ -9,6 +9,8 @@
 
 // Size of the write area and of the read area; also the largest fill.
 constexpr int kDataBufferSize = 16 * 1024 * 1024;
+// Size of each of the second areas: a chunk and 1 MiB.
+constexpr int kSecondAreaSize = kDataBufferSize + 1024 * 1024;
 // Random data is generated in blocks of this size, one generator restart each.
 constexpr int kRandomBlockSize = 4096;
 // Sector size of the test pattern.
@@ -72,6 +74,14 @@ class CDataBuffer {
   unsigned char* GetWriteBuffer() const { return write_area; }
   // Where the verify pass reads the device back; never touched here.
   unsigned char* GetReadBuffer() const { return read_area; }
+  // Second areas with the same alignment, for a caller that makes one chunk
+  // while it writes the other, or reads one while it compares the other;
+  // kSecondAreaSize bytes, a little more than a chunk. Made on first use and
+  // kept until the buffer goes, so that their memory is mapped once per wipe
+  // rather than once per pass (mapping 16 MiB costs about as much as moving
+  // it). Null when memory is short.
+  unsigned char* GetSecondWriteBuffer() { return Second(0); }
+  unsigned char* GetSecondReadBuffer() { return Second(1); }
   CScheme* GetScheme() const { return scheme; }
 
   CDataBuffer(const CDataBuffer&) = delete;
@@ -93,6 +103,9 @@ class CDataBuffer {
 
  private:
   void FillRandom(unsigned char* area, int start, long long offset, int length, CFillRunner* runner);
+  unsigned char* Second(int i);
+
+  unsigned char* second_areas[2] = {nullptr, nullptr};
 };
 
 // ISAAC64 generator; the one the device wipe uses.

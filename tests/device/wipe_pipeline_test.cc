@@ -179,6 +179,47 @@ TEST_F(WipePipelineTest, ShortWritesStartLaterChunksInsideRandomBlocks) {
   EXPECT_TRUE(logs.Has("Disk-zpb: verifying pass 1/1 completed in "));
 }
 
+TEST_F(WipePipelineTest, PatternPassesGiveThePlainLoopsBytesWithAndWithoutShortWrites) {
+  // Lengths whose phases come back within a few aligned places (6), at a
+  // 4096-byte alignment only (8192, which a short write of 512-byte sectors
+  // leaves out of step), and not within 1 MiB at all (4099); and a pattern
+  // pass after a random one, which used the same memory.
+  const uint64_t size = 2 * kChunk + 3 * 4096 + 512;
+  std::vector<unsigned char> six = {1, 2, 3, 4, 5, 6}, big(8192), odd(4099);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = (unsigned char)(i * 7 + (i >> 9));
+  for (size_t i = 0; i < odd.size(); ++i) odd[i] = (unsigned char)(i * 13 + 5);
+  const struct {
+    const char* name;
+    std::vector<CPass> passes;
+  } cases[] = {
+      {"six", {MakePass(PASS_PATTERN, true, six)}},
+      {"big", {MakePass(PASS_PATTERN, true, big)}},
+      {"odd", {MakePass(PASS_PATTERN, true, odd)}},
+      {"after random", {MakePass(PASS_PATTERN, true, six), MakePass(PASS_RANDOM, true), MakePass(PASS_PATTERN, true, odd)}},
+  };
+  for (bool short_writes : {false, true}) {
+    for (auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (short_writes ? ", short writes" : ""));
+      CScheme* s = schemes.Add(c.name, c.passes);
+      root.MakeImage("zpw", size + 4096, 0xEE);
+      RecordingDev dev("zpw", size);
+      g_wipe_write = short_writes ? ThirdWrite : pwrite64;
+      g_calls = 0;
+      EXPECT_EQ(dev.Wipe(), 0);
+      if (short_writes) {
+        EXPECT_GT(g_calls.load(), 6);
+      }
+      bytes img = root.ReadImage("zpw");
+      ASSERT_EQ(img.size(), size + 4096);
+      int last = (int)c.passes.size() - 1;
+      EXPECT_EQ(Differences(img, Reference(s, last, 0, 0, size), size), 0u);
+      for (uint64_t p = size; p < img.size(); ++p) ASSERT_EQ(img[p], 0xEE) << "past the device end";
+      EXPECT_FALSE(logs.Has("failed"));
+      logs.Clear();
+    }
+  }
+}
+
 TEST_F(WipePipelineTest, RetriedWriteKeepsTheChunkItWasMadeFor) {
   CScheme* s = schemes.Add("Random", {MakePass(PASS_RANDOM, true)});
   const uint64_t size = 3 * kChunk;
