@@ -3,14 +3,8 @@
 # without one (the logs stay in the /log directory). With USE_NODELAY it goes
 # on at once. The internal disk is never mounted, and what the search logs
 # before logging starts does not end up on the console.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 command -v mkfs.ext2 >/dev/null 2>&1 && command -v dumpe2fs >/dev/null 2>&1 || sandbox_skip "e2fsprogs not found"
-fail=0
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 mkfs.ext2 -q -F "$(sandbox_image sda)" 2>/dev/null  # would mount, were it removable

@@ -4,15 +4,9 @@
 # logs already in /log are carried over), the session log lands on it, and it
 # is the one drive the wipe leaves alone while the other stick and the disk
 # are wiped.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 command -v mkfs.ext2 >/dev/null 2>&1 && command -v debugfs >/dev/null 2>&1 && command -v e2fsck >/dev/null 2>&1 ||
   sandbox_skip "e2fsprogs not found"
-fail=0
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 sandbox_add_drive sdb 8 "Spare Stick" ZVUSB

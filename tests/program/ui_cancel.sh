@@ -1,13 +1,7 @@
 #!/bin/bash
 # At 120x40: W opens the countdown, a key other than Enter cancels it, and
 # nothing is written anywhere.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 sandbox_add_drive sdb 4 "Disk Beta" ACME

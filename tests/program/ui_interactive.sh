@@ -3,13 +3,7 @@
 # and pick the 3-pass scheme from the menus, W, countdown, Enter. Progress
 # moves on screen, both selected images end with a "success" report at byte
 # 0, the third image is untouched byte for byte.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 48 "Disk Alpha" ACME
 sandbox_add_drive sdb 4 "Disk Beta" ACME

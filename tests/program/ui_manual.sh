@@ -1,13 +1,7 @@
 #!/bin/bash
 # Manual mode at 120x40: the disk menu runs "Wipe" on one drive, and
 # "Cancel" from the same menu stops it before the end.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 sandbox_add_drive sdb 64 "Disk Beta" ACME

@@ -1,13 +1,7 @@
 #!/bin/bash
 # Test mode: the welcome window opens by itself once the drives are detected
 # and closes on any key; the legend names the mode; nothing is selected.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 tui_start 80 25 TEST_MODE=y WIPE_ALL_DISKS=1

@@ -1,13 +1,7 @@
 #!/bin/bash
 # Unattended mode: every drive is selected when detected and the countdown
 # starts by itself and runs out; every image ends with a success report.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 for d in sda sdb sdc; do sandbox_add_drive $d 4 "Disk $d" ACME; done
 tui_start 80 25 WIPE_ALL_DISKS=1 USE_NODELAY=1 SCHEME=zeros

@@ -1,13 +1,7 @@
 #!/bin/bash
 # A drive unplugged (its sysfs entry removed) shows " --- disconnected --- "
 # and leaves the list about 30 seconds later.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 sandbox_add_drive sdb 4 "Disk Beta" ACME

@@ -3,13 +3,7 @@
 # log pane follows the log as a wipe writes to it; ? opens the help; Space
 # shows the report at sector 0 after the wipe, S jumps to a sector, Page
 # Down/Up move.
-set -u
-PROGRAM=$1
-. "$(dirname "$0")/lib/sandbox.sh"
-. "$(dirname "$0")/lib/tui.sh"
-sandbox_init
-tui_init
-fail=0
+. "$(dirname "$0")/lib/tui_test.sh" "$@"
 
 sandbox_add_drive sda 4 "Disk Alpha" ACME
 tui_start 120 40 DEBUG=1 USE_NODELAY=1 SCHEME=zeros
