@@ -9,42 +9,8 @@
 #include "command/command.h"
 #include "devmgr/devmgr.h"
 #include "devmgr/fake_sysfs.h"
+#include "support/gate_command.h"
 #include "support/log_capture.h"
-
-namespace {
-
-// A command that stays in the queue until the test lets it go.
-class HeldCommand : public CCommand {
- public:
-  HeldCommand() : CCommand(BLKDEV_CMD_DELAY, true) {}
-  std::string GetName() const override { return "held"; }
-  int GetStatus() override { return 0; }
-  int Run(bool) override {
-    std::unique_lock<std::mutex> g(m);
-    entered = true;
-    cv.notify_all();
-    cv.wait(g, [&] { return released; });
-    return 0;
-  }
-  bool CanCancel() const override { return true; }
-  int Cancel() override {
-    std::lock_guard<std::mutex> g(m);
-    released = true;
-    cv.notify_all();
-    return 0;
-  }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> g(m);
-    cv.wait(g, [&] { return entered; });
-  }
-
- private:
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false, released = false;
-};
-
-}  // namespace
 
 class DevMgrTest : public ::testing::Test {
  protected:
@@ -154,7 +120,7 @@ TEST_F(DevMgrTest, ADriveBackWithin30SecondsGetsItsOldObject) {
   sdb->SetWiping(WIPING_SET);
 
   // sdb is busy with its queue when it goes away.
-  std::shared_ptr<HeldCommand> held(new HeldCommand);
+  std::shared_ptr<GateCommand> held(new GateCommand);
   sdb->QueueCommand(held);
   ASSERT_EQ(0, sdb->RunCommandQueue());
   held->WaitEntered();

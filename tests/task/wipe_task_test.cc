@@ -19,6 +19,7 @@
 #include "app/log.h"
 #include "devmgr/fake_sysfs.h"
 #include "scheme/scheme.h"
+#include "support/gate_command.h"
 #include "support/log_capture.h"
 #include "task/task_fixture.h"
 
@@ -108,40 +109,6 @@ int RecordShell(const char* cmd) {
   g_shell_commands.push_back(cmd);
   return 0;
 }
-
-// A command that holds its queue until the test lets it go.
-class GateCommand : public CCommand {
- public:
-  GateCommand() : CCommand(BLKDEV_CMD_DELAY, true) {}
-  std::string GetName() const override { return "gate"; }
-  int GetStatus() override { return 0; }
-  int Run(bool) override {
-    std::unique_lock<std::mutex> g(m);
-    entered = true;
-    cv.notify_all();
-    cv.wait(g, [&] { return open; });
-    return 0;
-  }
-  bool CanCancel() const override { return true; }
-  int Cancel() override {
-    Open();
-    return 0;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> g(m);
-    open = true;
-    cv.notify_all();
-  }
-  void WaitEntered() {
-    std::unique_lock<std::mutex> g(m);
-    cv.wait(g, [&] { return entered; });
-  }
-
- private:
-  std::mutex m;
-  std::condition_variable cv;
-  bool entered = false, open = false;
-};
 
 // Checks a wiped image: a report with `status` at byte 0, zeros after it.
 void ExpectWipedWithReport(FakeSys& sys, const std::string& name, const std::string& status, uint64_t size) {

@@ -1,0 +1,42 @@
+// A queue command that holds its queue until the test opens the gate (or
+// the command is cancelled); WaitEntered() waits until the queue runs it.
+#pragma once
+#include <condition_variable>
+#include <mutex>
+#include <string>
+
+#include "command/command.h"
+#include "device/blkdev.h"
+
+class GateCommand : public CCommand {
+ public:
+  GateCommand() : CCommand(BLKDEV_CMD_DELAY, true) {}
+  std::string GetName() const override { return "gate"; }
+  int GetStatus() override { return 0; }
+  int Run(bool) override {
+    std::unique_lock<std::mutex> g(m);
+    entered = true;
+    cv.notify_all();
+    cv.wait(g, [&] { return open; });
+    return 0;
+  }
+  bool CanCancel() const override { return true; }
+  int Cancel() override {
+    Open();
+    return 0;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> g(m);
+    open = true;
+    cv.notify_all();
+  }
+  void WaitEntered() {
+    std::unique_lock<std::mutex> g(m);
+    cv.wait(g, [&] { return entered; });
+  }
+
+ private:
+  std::mutex m;
+  std::condition_variable cv;
+  bool entered = false, open = false;
+};
