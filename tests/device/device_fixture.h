@@ -18,6 +18,7 @@
 #include "app/paths.h"
 #include "device/blkdev.h"
 #include "scheme/scheme.h"
+#include "support/make_pass.h"
 
 // Device numbers of nodes the tests let the code create: a major from the
 // local/experimental range that no driver of this machine registers, so such
@@ -171,15 +172,6 @@ class SchemeScope {
  private:
   int saved_verify;
 };
-
-inline CPass MakePass(int type, bool verify, std::vector<unsigned char> pattern = {}) {
-  CPass p;
-  p.type = type;
-  p.verify = verify;
-  p.pattern = pattern;
-  p.pattern_length = (int)pattern.size();
-  return p;
-}
 
 // Splits the on-disk report: returns the header and body lines (without
 // CR LF) and the offset just after the body; empty on a layout error.

@@ -15,18 +15,11 @@
 #include "scheme/isaac64.h"
 #include "scheme/sha1.h"
 #include "support/log_capture.h"
+#include "support/make_pass.h"
 
 namespace {
 
 typedef std::vector<unsigned char> bytes;
-
-CPass make_pass(int type, std::vector<unsigned char> pattern = {}) {
-  CPass p;
-  p.type = type;
-  p.pattern = pattern;
-  p.pattern_length = (int)pattern.size();
-  return p;
-}
 
 CScheme make_scheme(std::vector<CPass> passes) {
   CScheme s;
@@ -84,7 +77,7 @@ TEST(DataBufferCreate, NullSchemeFails) {
 }
 
 TEST(DataBufferCreate, SelectorPicksTheGeneratorAndLogsIt) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO)});
   const struct {
     int selector;
     const char* message;
@@ -106,7 +99,7 @@ TEST(DataBufferCreate, SelectorPicksTheGeneratorAndLogsIt) {
 }
 
 TEST(DataBufferCreate, AreasArePageAlignedAndWriteAreaHolds12) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO)});
   auto b = make_buffer(&s);
   ASSERT_TRUE(b);
   EXPECT_EQ((uintptr_t)b->GetWriteBuffer() % 4096, 0u);
@@ -120,7 +113,7 @@ TEST(DataBufferCreate, AreasArePageAlignedAndWriteAreaHolds12) {
 }
 
 TEST(DataBufferCreate, IsaacGeneratorStartsFromSeedZero) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO)});
   auto b = make_buffer(&s, 0);
   char out[4096];
   b->GetRandomBytes(out, 4096);
@@ -128,7 +121,7 @@ TEST(DataBufferCreate, IsaacGeneratorStartsFromSeedZero) {
 }
 
 TEST(DataBufferCreate, StopRandomReleasesTheGenerator) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   for (int gen : {0, 1, 2}) {
     auto b = make_buffer(&s, gen);
     b->StopRandom();
@@ -143,7 +136,7 @@ TEST(DataBufferCreate, StopRandomReleasesTheGenerator) {
 // ---- zero ----
 
 TEST(DataBufferZero, WritesZeros) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO)});
   auto b = make_buffer(&s);
   bytes z = fill(b.get(), 0, 111, 0, 12345, 100000);
   EXPECT_EQ(z, bytes(100000, 0));
@@ -152,7 +145,7 @@ TEST(DataBufferZero, WritesZeros) {
 }
 
 TEST(DataBufferZero, SkipsWhenTheAreaAlreadyHoldsEnough) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_ZERO)});
   auto b = make_buffer(&s);
   unsigned char* w = b->GetWriteBuffer();
   ASSERT_EQ(b->FillBuffer(0, 1, 0, 0, 8192), 0);
@@ -173,7 +166,7 @@ TEST(DataBufferZero, SkipsWhenTheAreaAlreadyHoldsEnough) {
 // ---- test pattern ----
 
 TEST(DataBufferTest, SectorNumberBigEndianThenZeros) {
-  CScheme s = make_scheme({make_pass(PASS_TEST)});
+  CScheme s = make_scheme({MakePass(PASS_TEST)});
   auto b = make_buffer(&s);
   bytes t = fill(b.get(), 0, 0, 0, 0, 8 * 512);
   for (int sec = 0; sec < 8; ++sec) {
@@ -190,7 +183,7 @@ TEST(DataBufferTest, SectorNumberBigEndianThenZeros) {
 }
 
 TEST(DataBufferTest, PartialSectorsCarryTheirOwnBytes) {
-  CScheme s = make_scheme({make_pass(PASS_TEST)});
+  CScheme s = make_scheme({MakePass(PASS_TEST)});
   auto b = make_buffer(&s);
   long long sector = 0xA1B2C3D4LL;
   // Starts at byte 2 of a sector and ends at byte 1 of the next.
@@ -203,7 +196,7 @@ TEST(DataBufferTest, PartialSectorsCarryTheirOwnBytes) {
 }
 
 TEST(DataBufferTest, SectorNumbersKeepTheirLow32BitsBeyond2To32Sectors) {
-  CScheme s = make_scheme({make_pass(PASS_TEST)});
+  CScheme s = make_scheme({MakePass(PASS_TEST)});
   auto b = make_buffer(&s);
   long long sector = (1LL << 32) + 3;  // a device offset of 2 TiB + 1536
   bytes t = fill(b.get(), 0, 0, 0, sector * 512 - 2, 8);
@@ -217,7 +210,7 @@ TEST(DataBufferTest, SectorNumbersKeepTheirLow32BitsBeyond2To32Sectors) {
 // numbers when the position within a sector is the same; either way the
 // bytes are those of a fresh buffer.
 TEST(DataBufferTest, RefillOverTestDataGivesTheBytesOfAFreshBuffer) {
-  CScheme s = make_scheme({make_pass(PASS_TEST)});
+  CScheme s = make_scheme({MakePass(PASS_TEST)});
   auto b = make_buffer(&s);
   fill(b.get(), 0, 0, 0, 512 * 3 + 100, 8192);
   const long long offsets[] = {512LL * 1000 + 100, (1LL << 41) + 100, 512 * 7 + 7, 0, 0x12345600LL};
@@ -230,7 +223,7 @@ TEST(DataBufferTest, RefillOverTestDataGivesTheBytesOfAFreshBuffer) {
 // ---- pattern ----
 
 TEST(DataBufferPattern, AlignedToDeviceOffsetZero) {
-  CScheme s = make_scheme({make_pass(PASS_PATTERN, {0xAA, 0xBB, 0xCC})});
+  CScheme s = make_scheme({MakePass(PASS_PATTERN, false, {0xAA, 0xBB, 0xCC})});
   auto b = make_buffer(&s);
   bytes p = fill(b.get(), 0, 0, 0, 4, 7);
   EXPECT_EQ(p, (bytes{0xBB, 0xCC, 0xAA, 0xBB, 0xCC, 0xAA, 0xBB}));
@@ -242,7 +235,7 @@ TEST(DataBufferPattern, AlignedToDeviceOffsetZero) {
 TEST(DataBufferPattern, LongPatternShorterAndLongerThanTheFill) {
   std::vector<unsigned char> pat(65536);
   for (size_t i = 0; i < pat.size(); ++i) pat[i] = (unsigned char)(i * 7 + i / 256);
-  CScheme s = make_scheme({make_pass(PASS_PATTERN, pat), make_pass(PASS_PATTERN, {0x5A})});
+  CScheme s = make_scheme({MakePass(PASS_PATTERN, false, pat), MakePass(PASS_PATTERN, false, {0x5A})});
   auto b = make_buffer(&s);
   long long off = 3LL * 65536 + 1000;
   bytes p = fill(b.get(), 0, 0, 0, off, 200000);
@@ -253,7 +246,7 @@ TEST(DataBufferPattern, LongPatternShorterAndLongerThanTheFill) {
 }
 
 TEST(DataBufferPattern, SkipsOnlyForTheSamePhase) {
-  CScheme s = make_scheme({make_pass(PASS_PATTERN, {1, 2, 3})});
+  CScheme s = make_scheme({MakePass(PASS_PATTERN, false, {1, 2, 3})});
   auto b = make_buffer(&s);
   unsigned char* w = b->GetWriteBuffer();
   ASSERT_EQ(b->FillBuffer(0, 0, 0, 0, 3000), 0);
@@ -272,7 +265,7 @@ TEST(DataBufferPattern, SkipsOnlyForTheSamePhase) {
 // ---- random ----
 
 TEST(DataBufferRandom, EachBlockIsARestartWithBlockPlusStart) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   auto b = make_buffer(&s);
   bytes r = fill(b.get(), 0, 1000, 0, 4096 * 10, 4096 * 3);
   for (int k = 0; k < 3; ++k)
@@ -280,7 +273,7 @@ TEST(DataBufferRandom, EachBlockIsARestartWithBlockPlusStart) {
 }
 
 TEST(DataBufferRandom, SameArgumentsSameBytes) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   auto b = make_buffer(&s);
   auto b2 = make_buffer(&s);
   bytes x = fill(b.get(), 0, 77, 0, 123456789, 50000);
@@ -291,7 +284,7 @@ TEST(DataBufferRandom, SameArgumentsSameBytes) {
 }
 
 TEST(DataBufferRandom, FillsEqualTheModel) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   const random_vectors& v = random_vectors::Get();
   ASSERT_TRUE(v.loaded);
   int checked = 0;
@@ -313,7 +306,7 @@ TEST(DataBufferRandom, FillsEqualTheModel) {
 }
 
 TEST(DataBufferRandom, MiddleOfABlockIsTheSameBytesAsTheWholeBlock) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   auto b = make_buffer(&s);
   bytes whole = fill(b.get(), 0, 5, 0, 0, 4096);
   bytes part = fill(b.get(), 0, 5, 0, 100, 50);
@@ -322,7 +315,7 @@ TEST(DataBufferRandom, MiddleOfABlockIsTheSameBytesAsTheWholeBlock) {
 }
 
 TEST(DataBufferRandom, SeedSumWrapsIn32Bits) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM)});
   auto b = make_buffer(&s);
   // Block 1 with start INT_MAX is seed INT_MIN.
   bytes r = fill(b.get(), 0, 2147483647, 0, 4096, 4096);
@@ -338,7 +331,7 @@ TEST(DataBufferRandom, SeedSumWrapsIn32Bits) {
 // ---- complement ----
 
 TEST(DataBufferComplement, AfterZeroIsAllFF) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_COMPLEMENT)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_COMPLEMENT)});
   auto b = make_buffer(&s);
   EXPECT_EQ(fill(b.get(), 1, 100, 50, 777, 100003), bytes(100003, 0xFF));
   // The zero pass after it is regenerated, not skipped.
@@ -347,14 +340,14 @@ TEST(DataBufferComplement, AfterZeroIsAllFF) {
 }
 
 TEST(DataBufferComplement, FirstPassIsAllFF) {
-  CScheme s = make_scheme({make_pass(PASS_COMPLEMENT), make_pass(PASS_COMPLEMENT)});
+  CScheme s = make_scheme({MakePass(PASS_COMPLEMENT), MakePass(PASS_COMPLEMENT)});
   auto b = make_buffer(&s);
   EXPECT_EQ(fill(b.get(), 0, 100, 0, 4096, 65536), bytes(65536, 0xFF));
   EXPECT_EQ(fill(b.get(), 1, 200, 100, 4096, 65536), bytes(65536, 0x00));
 }
 
 TEST(DataBufferComplement, AfterRandomIsItsInverseWithThePreviousSeed) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM), make_pass(PASS_COMPLEMENT)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM), MakePass(PASS_COMPLEMENT)});
   auto b = make_buffer(&s);
   bytes r = fill(b.get(), 0, 1000, 0, 4096 * 7 + 11, 30000);
   bytes c = fill(b.get(), 1, 2000, 1000, 4096 * 7 + 11, 30000);
@@ -364,7 +357,7 @@ TEST(DataBufferComplement, AfterRandomIsItsInverseWithThePreviousSeed) {
 }
 
 TEST(DataBufferComplement, ChainRegeneratesTwoBackWithSeedZero) {
-  CScheme s = make_scheme({make_pass(PASS_RANDOM), make_pass(PASS_COMPLEMENT), make_pass(PASS_COMPLEMENT)});
+  CScheme s = make_scheme({MakePass(PASS_RANDOM), MakePass(PASS_COMPLEMENT), MakePass(PASS_COMPLEMENT)});
   auto b = make_buffer(&s);
   bytes two = fill(b.get(), 2, 3000, 2000, 8192, 8192);
   EXPECT_EQ(two, fill(b.get(), 0, 0, 0, 8192, 8192));
@@ -373,8 +366,8 @@ TEST(DataBufferComplement, ChainRegeneratesTwoBackWithSeedZero) {
 }
 
 TEST(DataBufferComplement, OfPatternAndTest) {
-  CScheme s = make_scheme({make_pass(PASS_PATTERN, {0x0F, 0x3C}), make_pass(PASS_COMPLEMENT),
-                           make_pass(PASS_TEST), make_pass(PASS_COMPLEMENT)});
+  CScheme s = make_scheme({MakePass(PASS_PATTERN, false, {0x0F, 0x3C}), MakePass(PASS_COMPLEMENT),
+                           MakePass(PASS_TEST), MakePass(PASS_COMPLEMENT)});
   auto b = make_buffer(&s);
   EXPECT_EQ(fill(b.get(), 1, 0, 0, 1, 4), (bytes{0xC3, 0xF0, 0xC3, 0xF0}));
   // The pattern's skip must not leave the inverted data behind.
@@ -390,12 +383,12 @@ TEST(DataBufferComplement, OfPatternAndTest) {
 class DataBufferSplit : public ::testing::TestWithParam<int> {};
 
 TEST_P(DataBufferSplit, SubFillsEqualOneFill) {
-  std::vector<CPass> passes = {make_pass(PASS_ZERO),
-                               make_pass(PASS_TEST),
-                               make_pass(PASS_RANDOM),
-                               make_pass(PASS_COMPLEMENT),
-                               make_pass(PASS_PATTERN, {1, 2, 3, 4, 5, 6, 7}),
-                               make_pass(PASS_COMPLEMENT)};
+  std::vector<CPass> passes = {MakePass(PASS_ZERO),
+                               MakePass(PASS_TEST),
+                               MakePass(PASS_RANDOM),
+                               MakePass(PASS_COMPLEMENT),
+                               MakePass(PASS_PATTERN, false, {1, 2, 3, 4, 5, 6, 7}),
+                               MakePass(PASS_COMPLEMENT)};
   CScheme s = make_scheme(passes);
   int gen = GetParam();
   auto b = make_buffer(&s, gen);
@@ -420,8 +413,8 @@ TEST_P(DataBufferSplit, SubFillsEqualOneFill) {
 INSTANTIATE_TEST_SUITE_P(Generators, DataBufferSplit, ::testing::Values(0, 1, 2));
 
 TEST(DataBufferLength, ZeroLengthSucceedsAndWritesNothing) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_TEST), make_pass(PASS_RANDOM),
-                           make_pass(PASS_COMPLEMENT), make_pass(PASS_PATTERN, {9})});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_TEST), MakePass(PASS_RANDOM),
+                           MakePass(PASS_COMPLEMENT), MakePass(PASS_PATTERN, false, {9})});
   auto b = make_buffer(&s);
   for (int pass = 0; pass < 5; ++pass) {
     EXPECT_EQ(b->FillBuffer(pass, 1, 0, 4096, 0), 0) << pass;
@@ -430,8 +423,8 @@ TEST(DataBufferLength, ZeroLengthSucceedsAndWritesNothing) {
 }
 
 TEST(DataBufferLength, FullChunkOfEveryType) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_TEST), make_pass(PASS_RANDOM),
-                           make_pass(PASS_COMPLEMENT), make_pass(PASS_PATTERN, {9, 8})});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_TEST), MakePass(PASS_RANDOM),
+                           MakePass(PASS_COMPLEMENT), MakePass(PASS_PATTERN, false, {9, 8})});
   auto b = make_buffer(&s);
   for (int pass = 0; pass < 5; ++pass) EXPECT_EQ(b->FillBuffer(pass, 1, 2, 1LL << 35, kDataBufferSize), 0);
   // The last byte of a full random chunk is the last byte of its last block.
@@ -442,7 +435,7 @@ TEST(DataBufferLength, FullChunkOfEveryType) {
 // ---- failures ----
 
 TEST(DataBufferFailure, BadPassIsLoggedAtMostFiveTimes) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_ZERO)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_ZERO)});
   auto b = make_buffer(&s);
   g_bad_pass_messages = 5;
   LogCapture log;
@@ -463,7 +456,7 @@ TEST(DataBufferFailure, BadPassIsLoggedAtMostFiveTimes) {
 }
 
 TEST(DataBufferFailure, LengthAbove16MiBFailsSilently) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(PASS_RANDOM), make_pass(PASS_PATTERN, {1})});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(PASS_RANDOM), MakePass(PASS_PATTERN, false, {1})});
   auto b = make_buffer(&s);
   LogCapture log;
   for (int pass = 0; pass < 3; ++pass) {
@@ -475,7 +468,7 @@ TEST(DataBufferFailure, LengthAbove16MiBFailsSilently) {
 }
 
 TEST(DataBufferFailure, UnknownPassTypeFailsSilently) {
-  CScheme s = make_scheme({make_pass(5), make_pass(PASS_COMPLEMENT), make_pass(-1)});
+  CScheme s = make_scheme({MakePass(5), MakePass(PASS_COMPLEMENT), MakePass(-1)});
   auto b = make_buffer(&s);
   LogCapture log;
   EXPECT_EQ(b->FillBuffer(0, 0, 0, 0, 4096), -1);
@@ -486,7 +479,7 @@ TEST(DataBufferFailure, UnknownPassTypeFailsSilently) {
 }
 
 TEST(DataBufferFailure, FailedFillLeavesTheSkipRecordAlone) {
-  CScheme s = make_scheme({make_pass(PASS_ZERO), make_pass(7)});
+  CScheme s = make_scheme({MakePass(PASS_ZERO), MakePass(7)});
   auto b = make_buffer(&s);
   unsigned char* w = b->GetWriteBuffer();
   ASSERT_EQ(b->FillBuffer(0, 0, 0, 0, 4096), 0);

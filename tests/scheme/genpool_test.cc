@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/util.h"
+#include "support/make_pass.h"
 
 namespace {
 
@@ -85,19 +86,11 @@ TEST(GenPool, ThreadsAreNamedAndTheProcessPoolFitsTheCores) {
 
 // ---- fills on the pool ----
 
-CPass make_pass(int type, std::vector<unsigned char> pattern = {}) {
-  CPass p;
-  p.type = type;
-  p.pattern = pattern;
-  p.pattern_length = (int)pattern.size();
-  return p;
-}
-
 TEST(ParallelFill, SameBytesAsOneThreadForEveryPassAndGenerator) {
   CScheme s;
   s.name = "all";
-  s.passes = {make_pass(PASS_RANDOM), make_pass(PASS_COMPLEMENT), make_pass(PASS_COMPLEMENT),
-              make_pass(PASS_ZERO),   make_pass(PASS_TEST),       make_pass(PASS_PATTERN, {7, 6, 5, 4, 3})};
+  s.passes = {MakePass(PASS_RANDOM), MakePass(PASS_COMPLEMENT), MakePass(PASS_COMPLEMENT),
+              MakePass(PASS_ZERO),   MakePass(PASS_TEST),       MakePass(PASS_PATTERN, false, {7, 6, 5, 4, 3})};
   CGenPool pool(3);
   CAlignedBuffer area(kDataBufferSize);
   ASSERT_TRUE(area.get());
@@ -128,7 +121,7 @@ TEST(ParallelFill, SameBytesAsOneThreadForEveryPassAndGenerator) {
 // An area's own record drives its skips, and leaves the write area's alone.
 TEST(ParallelFill, EachAreaKeepsItsOwnSkipRecord) {
   CScheme s;
-  s.passes = {make_pass(PASS_ZERO), make_pass(PASS_PATTERN, {1, 2})};
+  s.passes = {MakePass(PASS_ZERO), MakePass(PASS_PATTERN, false, {1, 2})};
   std::unique_ptr<CDataBuffer> buf(CDataBuffer::Create(&s, 0));
   CAlignedBuffer area(8192);
   fill_record_t rec;
@@ -148,7 +141,7 @@ TEST(ParallelFill, EachAreaKeepsItsOwnSkipRecord) {
 // Two devices filling at once on the same pool.
 TEST(ParallelFill, BuffersOfSeveralDevicesFillAtOnce) {
   CScheme s;
-  s.passes = {make_pass(PASS_RANDOM), make_pass(PASS_COMPLEMENT)};
+  s.passes = {MakePass(PASS_RANDOM), MakePass(PASS_COMPLEMENT)};
   CGenPool pool(2);
   const int len = 4096 * 64 * 6 + 512;
   std::unique_ptr<CDataBuffer> bufs[2] = {std::unique_ptr<CDataBuffer>(CDataBuffer::Create(&s, 0)),
