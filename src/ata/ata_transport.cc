@@ -1,6 +1,7 @@
 #include "ata/ata_transport.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 #include <stdio.h>
@@ -137,6 +138,12 @@ int CSgSatl::RunAta16Command(int fd, ata_data* cmd, int timeout) { return RunSat
 
 int CSgSatl::RunAta12Command(int fd, ata_data* cmd, int timeout) { return RunSat(fd, cmd, timeout, true); }
 
+unsigned sat_timeout_ms(int seconds) {
+  if (seconds <= 0) return 5000u;
+  uint64_t ms = (uint64_t)seconds * 1000u;
+  return ms > UINT_MAX ? UINT_MAX : (unsigned)ms;
+}
+
 int sat_check_sense(const unsigned char* sense) {
   int rc = (sense[0] == 0x72 && sense[7] == 14 && sense[8] == 0x09 && sense[9] == 0x0C) ? 0 : 71;
   if (sense[11] & 0x04) rc = 125;
@@ -167,7 +174,7 @@ int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
   io.mx_sb_len = sizeof sense;
   io.cmdp = cdb;
   io.sbp = sense;
-  io.timeout = timeout ? (unsigned)timeout * 1000u : 5000u;
+  io.timeout = sat_timeout_ms(timeout);
 
   if (cdb12) {
     cdb[0] = 0xA1;

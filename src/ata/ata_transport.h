@@ -55,6 +55,10 @@ class CSgSatl : public CAtaCmdTransport {
   unsigned char* data_buf;  // page aligned, ATA_MAX_TRANSFER bytes
 };
 
+// The SG_IO timeout in milliseconds for a timeout in seconds: 5000 for 0 (or
+// less), else the time clamped to the largest value SG_IO carries.
+unsigned sat_timeout_ms(int seconds);
+
 // Result of the sense evaluation of an ATA PASS-THROUGH command: 0 for a valid
 // ATA Status Return descriptor, else 71 (EPROTO), 125 (ECANCELED, ABRT) or
 // 5 (EIO, ERR); the later rule wins.
