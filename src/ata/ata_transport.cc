@@ -150,19 +150,30 @@ sat_result_t sat_decode_sense(const unsigned char* s) {
   int code = s[0] & 0x7F;
   bool valid;
   if (code == 0x70 || code == 0x71) {
-    // RECOVERED ERROR, ASC 00h / ASCQ 1Dh: the command completed and these
-    // are its registers. Error sense keys carry the registers of a failed
-    // command: ERR and ABRT decide below.
-    valid = s[7] >= 10 && (s[2] & 0x0F) == 0x01 && s[12] == 0x00 && s[13] == 0x1D;
-    r.error = s[3];
-    r.status = s[4];
-    r.device = s[5];
-    r.count = s[6];
-    r.count_upper_unknown = (s[8] & 0x40) != 0;
-    r.lba_upper_unknown = (s[8] & 0x20) != 0;
-    r.lba[0] = s[9];
-    r.lba[1] = s[10];
-    r.lba[2] = s[11];
+    // ERROR, STATUS, DEVICE, COUNT(7:0) in the information field, the flags
+    // and LBA(23:0) in the command-specific field. The Linux of Debian 12
+    // (6.1) writes the same fields 5 bytes further on, leaving VALID and the
+    // information field zero; a STATUS of 0 is no ATA result, so an empty
+    // information field means that layout.
+    bool shifted = !(s[0] & 0x80) && !s[3] && !s[4] && !s[5] && !s[6];
+    const unsigned char* regs = s + (shifted ? 8 : 3);
+    const unsigned char* csi = s + (shifted ? 16 : 8);
+    r.error = regs[0];
+    r.status = regs[1];
+    r.device = regs[2];
+    r.count = regs[3];
+    r.count_upper_unknown = (csi[0] & 0x40) != 0;
+    r.lba_upper_unknown = (csi[0] & 0x20) != 0;
+    memcpy(r.lba, csi + 1, 3);
+    // Completed: RECOVERED ERROR with "ATA pass-through information
+    // available", or ABORTED COMMAND with no more said (libata's answer when
+    // STATUS shows DRQ, as some drives leave it after a PIO read) from a drive
+    // that is ready, not busy and without a device fault. Other sense keys
+    // carry the registers of a failed command: ERR and ABRT decide below.
+    int key = s[2] & 0x0F, asc = s[12], ascq = s[13];
+    bool ready = (r.status & 0xE0) == 0x40;
+    valid = s[7] >= 10 &&
+            ((key == 0x01 && asc == 0x00 && ascq == 0x1D) || (key == 0x0B && asc == 0 && ascq == 0 && ready));
   } else {
     valid = s[0] == 0x72 && s[7] == 14 && s[8] == 0x09 && s[9] == 0x0C;
     r.error = s[11];

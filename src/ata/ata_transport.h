@@ -66,13 +66,15 @@ unsigned sat_timeout_ms(int seconds);
 // either form: descriptor format (72h, with the ATA Status Return descriptor)
 // or fixed format (70h/71h; ERROR, STATUS, DEVICE, COUNT(7:0) in the
 // information field, LBA(23:0) and the upper-byte flags in the
-// command-specific field). Fixed format carries no COUNT(15:8) or LBA(47:24):
-// they are 0 here, and flagged unknown where the sense says they are not.
+// command-specific field, or where older kernels put them). Fixed format
+// carries no COUNT(15:8) or LBA(47:24): they are 0 here, and flagged unknown
+// where the sense says they are not.
 struct sat_result_t {
-  // 0 when the sense is an ATA Status Return descriptor, or fixed format with
-  // RECOVERED ERROR and "ATA pass-through information available"; else 71
-  // (EPROTO); then 125 (ECANCELED) when ERROR has ABRT, then 5 (EIO) when
-  // STATUS has ERR: the later rule wins.
+  // 0 when the sense is an ATA Status Return descriptor, or fixed format of a
+  // completed command (RECOVERED ERROR, "ATA pass-through information
+  // available"; or ABORTED COMMAND with nothing more said and a ready drive);
+  // else 71 (EPROTO); then 125 (ECANCELED) when ERROR has ABRT, then 5 (EIO)
+  // when STATUS has ERR: the later rule wins.
   int rc;
   bool count_upper_unknown, lba_upper_unknown;
   uint8_t error, status, device;

@@ -347,24 +347,27 @@ int AtaDriveModel::Ioctl(int /*fd*/, unsigned long request, void* arg) {
     if (r.ok && h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp)
       memcpy(h->dxferp, in, h->dxfer_len <= sizeof in ? h->dxfer_len : sizeof in);
     unsigned char* s = h->sbp;
-    if (s && sense_form == SENSE_FIXED && h->mx_sb_len >= 18) {
+    if (s && sense_form != SENSE_DESCRIPTOR && h->mx_sb_len >= 22) {
       // As libata builds it: the registers in the information and
       // command-specific fields, flags for the upper bytes it cannot hold.
+      bool sat = sense_form == SENSE_FIXED;
       memset(s, 0, h->mx_sb_len);
-      s[0] = 0xF0;                // VALID, current error, fixed format
+      s[0] = sat ? 0xF0 : 0x70;   // VALID, current error, fixed format
       s[2] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR or ABORTED COMMAND
-      s[3] = r.error;
-      s[4] = r.status;
-      s[5] = r.device;
-      s[6] = (unsigned char)r.count;
       s[7] = 10;
-      if (c.cdb[1] & 1)  // EXTEND
-        s[8] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
-      s[9] = (unsigned char)r.lba;
-      s[10] = (unsigned char)(r.lba >> 8);
-      s[11] = (unsigned char)(r.lba >> 16);
       s[13] = r.ok ? 0x1D : 0x00;  // ATA pass-through information available
-      h->sb_len_wr = 18;
+      unsigned char* regs = s + (sat ? 3 : 8);
+      unsigned char* csi = s + (sat ? 8 : 16);
+      regs[0] = r.error;
+      regs[1] = r.status;
+      regs[2] = r.device;
+      regs[3] = (unsigned char)r.count;
+      if (c.cdb[1] & 1)  // EXTEND
+        csi[0] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
+      csi[1] = (unsigned char)r.lba;
+      csi[2] = (unsigned char)(r.lba >> 8);
+      csi[3] = (unsigned char)(r.lba >> 16);
+      h->sb_len_wr = sat ? 18 : 20;
     } else if (s && h->mx_sb_len >= 22) {
       memset(s, 0, h->mx_sb_len);
       s[0] = 0x72;

@@ -1,5 +1,6 @@
 // ATA pass-through results in both sense forms: descriptor format (the kernel
-// with D_SENSE set) and fixed format (its default). Same answers from the
+// with D_SENSE set) and fixed format (its default, in the SAT layout or where
+// Debian 12's kernel puts the fields). Same answers from the
 // drive give the same result codes and registers in either form; a 48-bit
 // address the fixed form cannot carry is read another way or reported
 // unavailable, never truncated.
@@ -53,8 +54,19 @@ TEST(SatSense, BothFormsDecodeToTheSameRegisters) {
        0, 0, false},
       {"fixed, MEDIUM ERROR with ERR", {{0, 0x70}, {2, 0x03}, {7, 10}, {3, 0x40}, {4, 0x51}}, 5, 0x40, 0x51, 0, 0, 0,
        false},
-      {"fixed, error key without ERR or ABRT", {{0, 0x70}, {2, 0x0B}, {7, 10}, {4, 0x50}}, 71, 0, 0x50, 0, 0, 0,
+      {"fixed, error key without ERR or ABRT", {{0, 0x70}, {2, 0x0B}, {7, 10}, {12, 0x47}, {4, 0x50}}, 71, 0, 0x50,
+       0, 0, 0, false},
+      {"fixed, ABORTED COMMAND from a busy drive", {{0, 0x70}, {2, 0x0B}, {7, 10}, {4, 0xD0}}, 71, 0, 0xD0, 0, 0, 0,
        false},
+      // What Debian 12's kernel answered in the VM: IDENTIFY, STATUS with DRQ.
+      {"fixed, shifted, IDENTIFY read", {{0, 0x70}, {2, 0x0B}, {7, 0x0A}, {9, 0x58}, {11, 0x01}, {16, 0x80}}, 0, 0,
+       0x58, 0, 1, 0, false},
+      {"fixed, shifted, aborted", {{0, 0x70}, {2, 0x0B}, {7, 0x0A}, {8, 0x04}, {9, 0x41}, {10, 0xE0}, {11, 0x01},
+       {16, 0x80}}, 5, 0x04, 0x41, 0xE0, 1, 0, false},
+      {"fixed, shifted, upper bytes nonzero", with(kFixedOk, {{9, 0x50}, {16, 0xA0}, {17, 0x7F}, {18, 0x12}}), 0, 0,
+       0x50, 0, 0, 0x127F, true},
+      {"fixed, shifted, SCSI disk: invalid command", {{0, 0x70}, {2, 0x05}, {7, 0x0A}, {12, 0x20}}, 71, 0, 0, 0, 0,
+       0, false},
   };
   for (const sense_row_t& row : rows) {
     unsigned char s[32] = {0};
@@ -76,11 +88,12 @@ TEST(SatSense, BothFormsDecodeToTheSameRegisters) {
 
 class SenseFormTest : public AtaDeviceTest, public ::testing::WithParamInterface<AtaDriveModel::sense_form_e> {
  protected:
-  bool Fixed() const { return GetParam() == AtaDriveModel::SENSE_FIXED; }
+  bool Fixed() const { return GetParam() != AtaDriveModel::SENSE_DESCRIPTOR; }
 };
 
 INSTANTIATE_TEST_SUITE_P(Forms, SenseFormTest,
-                         ::testing::Values(AtaDriveModel::SENSE_DESCRIPTOR, AtaDriveModel::SENSE_FIXED));
+                         ::testing::Values(AtaDriveModel::SENSE_DESCRIPTOR, AtaDriveModel::SENSE_FIXED,
+                                           AtaDriveModel::SENSE_FIXED_SHIFTED));
 
 // READ NATIVE MAX ADDRESS EXT through the transport: the native maximum in
 // full, or (fixed form, beyond what a 28-bit re-read holds) unavailable with

@@ -22,7 +22,8 @@ unsigned char g_first_lba[3];
 int g_calls = 0;
 
 // One fixed-format answer: the response code and the "ATA pass-through
-// information available" sense mostly right, the registers from the input.
+// information available" sense mostly right, the registers (in either
+// layout) from the input.
 int answer(int, unsigned long request, void* arg) {
   if (request != SG_IO) abort();
   sg_io_hdr_t* io = static_cast<sg_io_hdr_t*>(arg);
@@ -31,8 +32,8 @@ int answer(int, unsigned long request, void* arg) {
   uint8_t mode = g_in->ConsumeIntegral<uint8_t>();
   if (mode == 0xFF) return -1;
   unsigned char s[32] = {0};
-  std::vector<unsigned char> regs = g_in->ConsumeBytes<unsigned char>(18);
-  regs.resize(18, 0);
+  std::vector<unsigned char> regs = g_in->ConsumeBytes<unsigned char>(22);
+  regs.resize(22, 0);
   memcpy(s, regs.data(), regs.size());
   s[0] = (mode & 1 ? 0x71 : 0x70) | (mode & 2 ? 0x80 : 0);
   if (mode & 4) {
@@ -41,7 +42,7 @@ int answer(int, unsigned long request, void* arg) {
     s[12] = 0x00;
     s[13] = 0x1D;
   }
-  if (g_calls++ == 0) memcpy(g_first_lba, s + 9, 3);
+  if (g_calls++ == 0) memcpy(g_first_lba, sat_decode_sense(s).lba, 3);
   memcpy(io->sbp, s, io->mx_sb_len < sizeof s ? io->mx_sb_len : sizeof s);
   if (io->dxfer_direction == SG_DXFER_FROM_DEV && io->dxferp) {
     std::vector<unsigned char> d = g_in->ConsumeBytes<unsigned char>(io->dxfer_len);
