@@ -331,6 +331,7 @@ std::shared_ptr<CCommand> CBlkDev::GetCurrentCommand() {
 }
 
 std::shared_ptr<CCommand> CBlkDev::GetCommandById(blkdev_command_t id) {
+  CLockWrapper guard(*this);
   for (auto& c : commands)
     if (c && c->id == id) return c;
   return std::shared_ptr<CCommand>();
@@ -350,6 +351,29 @@ int CBlkDev::PrintWipingStatus(char* buf, int size) {
   CLockWrapper guard(*this);
   return snprintf(buf, size > 0 ? (size_t)size : 0, "%s %2.1f%% %s/s ETA %s", progress_label, percent,
                   CSizeStr(speed, 'A').c_str(), CTimeStr(eta).c_str());
+}
+
+void CBlkDev::Publish(blkdev_info_t& info) {
+  CLockWrapper guard(*this);
+  model.swap(info.model);
+  serial.swap(info.serial);
+  markers.swap(info.markers);
+  details.swap(info.details);
+  commands.swap(info.commands);
+  std::swap(size_bytes, info.size_bytes);
+  std::swap(size_sectors, info.size_sectors);
+  std::swap(full_size_bytes, info.full_size_bytes);
+  std::swap(bad_sectors, info.bad_sectors);
+}
+
+CBlkDevData CBlkDev::Snapshot() {
+  CLockWrapper guard(*this);
+  return *this;
+}
+
+std::vector<std::shared_ptr<CCommand>> CBlkDev::Commands() {
+  CLockWrapper guard(*this);
+  return commands;
 }
 
 void CBlkDev::SetDisconnectedFlag() {
@@ -380,7 +404,7 @@ int CBlkDev::Ping() {
   return ReadSector(0, buf);
 }
 
-const char* CBlkDev::GetWipingStatusString() const {
+const char* CBlkDevData::GetWipingStatusString() const {
   if (wipe_selected) return "WIPE";
   if (log_device) return "LOG ";
   return g_manual ? "    " : "----";

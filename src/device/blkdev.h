@@ -10,7 +10,6 @@
 #include <list>
 #include <memory>
 #include <string>
-#include <memory>
 #include <vector>
 
 #include "command/command.h"
@@ -61,6 +60,25 @@ class CBlkDevData {
   uint64_t full_size_bytes = 0;
   uint64_t bad_sectors = 0;
   std::vector<part_t> partitions;
+
+  // "WIPE" for a selected device, "LOG " for the log device, else blank (in
+  // the manual mode) or "----".
+  const char* GetWipingStatusString() const;
+};
+
+// What initialisation finds out and the interface shows. A refresh builds it
+// aside and swaps it in under the device lock (CBlkDev::Publish), so that the
+// interface never sees it half rewritten.
+struct blkdev_info_t {
+  std::string model;
+  std::string serial;
+  std::string markers;
+  std::vector<std::string> details;
+  std::vector<std::shared_ptr<CCommand>> commands;
+  uint64_t size_bytes = 0;
+  uint64_t size_sectors = 0;
+  uint64_t full_size_bytes = 0;
+  uint64_t bad_sectors = 0;
 };
 
 // A handle on a device node; closes its descriptor when destroyed.
@@ -129,12 +147,18 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   int DoWipe(int hardware);
   int Trim();
   int Ping();
-  const char* GetWipingStatusString() const;
   static const char* GetCommandName(blkdev_command_t id);
 
   // Records a finished pass in the device's report (takes the device lock,
   // so it is safe against ClearCommandQueue replacing the report).
   void LogFinishedPass(const std::string& pass_name, int status);
+
+  // Swaps `info` in under the device lock; `info` gets the old values.
+  void Publish(blkdev_info_t& info);
+  // Copies taken under the device lock: the facts the interface draws and
+  // the commands it offers.
+  CBlkDevData Snapshot();
+  std::vector<std::shared_ptr<CCommand>> Commands();
 
   // Whether the queue thread is running (under the device lock).
   bool IsQueueRunning();
@@ -162,8 +186,9 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   static void* QueueProcStatic(void* arg);
   void QueueThreadProc(unsigned generation);
 
-  // The commands the device offers, in menu order. Changed only by Init and
-  // ClearCommands; read without the lock.
+  // The commands the device offers, in menu order. Built by Init before the
+  // device is listed; a refresh swaps in a new list under the device lock
+  // (Publish), so other threads read it through Commands or GetCommandById.
   std::vector<std::shared_ptr<CCommand>> commands;
   // Set by CancelWipe, polled by the pass loops.
   std::atomic<bool> cancel_requested{false};
