@@ -160,6 +160,11 @@ int CBlkDevAta::DoInit(bool verbose) {
   LOG_TRACE(g_dbg_log, name << ": HPA support level: " << hpa_level);
   if (hpa_level) {
     hpa_size = GetHPASize(fd, lba_level);
+    // A failed query is no proof that nothing is hidden.
+    if (hpa_size == 0) {
+      if (verbose) LOG_WARN(g_wipe_log, prefix << "Host Protected Area (HPA) could not be checked");
+      next.details.push_back("HPA: could not be checked");
+    }
     if (g_debuglevel == 0) {
       if (hpa_size > next.size_bytes) AddUninterruptible(cmds, &CmdResetHPA, 1, 1, "Reset HPA", BLKDEV_CMD_RESET_HPA);
     } else {
