@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/paths.h"
 #include "app/util.h"
 #include "command/threaded_command.h"
 
@@ -383,9 +384,33 @@ void CBlkDev::SetDisconnectedFlag() {
   disconnect_time = time(nullptr);
 }
 
+sysfs_identity_t read_sysfs_identity(const std::string& name) {
+  sysfs_identity_t id;
+  if (name.empty()) return id;
+  const std::string base = sys_path("/sys/block/" + name + "/");
+  if (FILE* f = fopen((base + "dev").c_str(), "r")) {
+    id.found = fscanf(f, "%d:%d", &id.major, &id.minor) == 2;
+    fclose(f);
+  }
+  if (FILE* f = fopen((base + "size").c_str(), "r")) {
+    unsigned long long sectors = 0;
+    if (fscanf(f, "%llu", &sectors) == 1) id.size_sectors = sectors;
+    fclose(f);
+  }
+  read_string_from_file((base + "device/model").c_str(), id.model);
+  return id;
+}
+
 void CBlkDev::ComeBackAfterDisconnect(const char* new_name) {
+  // The kernel may give the drive other numbers as well as another name.
+  sysfs_identity_t id = read_sysfs_identity(new_name ? new_name : "");
   CLockWrapper guard(*this);
   name = new_name ? new_name : "";
+  found_as = id;
+  if (id.found) {
+    major = id.major;
+    minor = id.minor;
+  }
   disconnected = 0;
   status_text = "The device was connected again.";
 }

@@ -34,6 +34,20 @@ typedef long (*wipe_read_fn_t)(int fd, void* buf, unsigned long count, long offs
 extern wipe_write_fn_t g_wipe_write;  // pwrite64 in production
 extern wipe_read_fn_t g_wipe_read;    // pread64 in production
 
+// What sysfs says about a kernel name: its device numbers, size and model.
+struct sysfs_identity_t {
+  bool found = false;  // the name has readable device numbers
+  int32_t major = 0;
+  int32_t minor = 0;
+  uint64_t size_sectors = 0;
+  std::string model;
+  bool operator==(const sysfs_identity_t& o) const {
+    return found == o.found && major == o.major && minor == o.minor && size_sectors == o.size_sectors &&
+           model == o.model;
+  }
+};
+sysfs_identity_t read_sysfs_identity(const std::string& name);
+
 // Facts about a device filled in by discovery and the device classes.
 class CBlkDevData {
  public:
@@ -60,6 +74,8 @@ class CBlkDevData {
   uint64_t full_size_bytes = 0;
   uint64_t bad_sectors = 0;
   std::vector<part_t> partitions;
+  // What sysfs said of the drive's name when it was found (or came back).
+  sysfs_identity_t found_as;
 
   // "WIPE" for a selected device, "LOG " for the log device, else blank (in
   // the manual mode) or "----".
