@@ -401,7 +401,7 @@ int CMainWindow::OnInput(int key) {
       break;
     case 'Q':
     case 'q':
-      return -1;
+      return OnQuitKey();
     case 'R':
     case 'r':
       DoRescan();
@@ -438,6 +438,21 @@ int CMainWindow::OnInput(int key) {
   ClampLogFirstLine();
   if (log_first_line != first_at_entry) detail_dirty = 1;
   return 1;
+}
+
+int CMainWindow::OnQuitKey() {
+  int wiping = 0;
+  for (int i = 0, n = manager ? manager->GetCount() : 0; i < n; ++i) {
+    std::shared_ptr<CBlkDev> dev = manager->GetBlkDev(i);
+    if (dev && dev->IsQueueRunning()) ++wiping;
+  }
+  if (wiping == 0) return -1;
+  // One q too many after closing an overlay must not end the wipes.
+  if (!confirm_popup(stdscr, "Wiping is in progress. Quit and abandon it? y/N", &g_scr)) return 1;
+  LOG_WARN(g_wipe_log, "Session abandoned by the operator while " << wiping << " drive(s) were wiping");
+  // The session terminator will not run: save the log copies now.
+  g_log.ProcessAppendersErrorHandlers();
+  return -1;
 }
 
 void CMainWindow::ShowMainMenu() {
