@@ -122,7 +122,9 @@ TEST_F(LogStartup, NoMatchingFileAppendersMeansNoScript) {
 }
 
 TEST_F(LogStartup, AWipeLoggerWithoutAppendersIsReported) {
-  ASSERT_EQ(g_log.Startup(Config(DebugFile() + "log4cplus.rootLogger=DEBUG, N\nlog4cplus.appender.N=log4cplus::NullAppender\n").c_str()), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(g_log.Startup(Config(DebugFile() + "log4cplus.rootLogger=DEBUG, N\nlog4cplus.appender.N=log4cplus::NullAppender\n").c_str()), -1);
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(Count(Read("d.log"), "There are no appenders in 'wipe' logger."), 2);
 }
 
@@ -136,15 +138,33 @@ TEST_F(LogStartup, DestroyedAppendersUnlistTheirHandlers) {
   EXPECT_TRUE(g_commands.empty());
 }
 
+// log4cplus does not throw for any of these; the program must notice that
+// the session would run without its log.
 TEST_F(LogStartup, AnUnusableConfigurationWarnsAndReturnsMinusOne) {
-  testing::internal::CaptureStderr();
-  int r = g_log.Startup(Config("log4cplus.rootLogger=DEBUG, X\n"
-                               "log4cplus.appender.X=no::SuchAppender\n")
-                            .c_str());
-  std::string err = testing::internal::GetCapturedStderr();
-  // log4cplus reports an unknown class itself; an exception, if any, is ours.
-  if (r != 0) {
-    EXPECT_NE(err.find("Warning: error in logger subsystem initialization\n"), std::string::npos);
+  struct row {
+    const char* what;
+    std::string config;  // empty: no configuration file
+    bool usable;
+  };
+  const row rows[] = {
+      {"usable", FileAppenders(), true},
+      {"no file", "", false},
+      {"unknown appender class",
+       "log4cplus.logger.wipe=INFO, LOG_MSGS\nlog4cplus.appender.LOG_MSGS=no::SuchAppender\n", false},
+      {"file that cannot be opened",
+       "log4cplus.logger.wipe=INFO, LOG_MSGS\nlog4cplus.appender.LOG_MSGS=log4cplus::FileAppender\n"
+       "log4cplus.appender.LOG_MSGS.File=" + dir + "/missing/zorvane.log\n",
+       false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    log4cplus::Logger::getDefaultHierarchy().resetConfiguration();
+    std::string path = r.config.empty() ? dir + "/absent.cfg" : Config(r.config);
+    testing::internal::CaptureStderr();
+    int rc = g_log.Startup(path.c_str());
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, r.usable ? 0 : -1);
+    EXPECT_EQ(err.find("Warning: error in logger subsystem initialization\n") != std::string::npos, !r.usable) << err;
   }
 }
 
