@@ -358,7 +358,7 @@ void CDataBufferIsaac64::FillRandomBlocks(int seed_first, unsigned char* out, in
 
 bool CDataBufferIsaac64::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
                                            unsigned char flip) const {
-  return isaac64_blocks_match(isaac_best_form(), seed_first, data, nblocks, flip);
+  return isaac64_blocks_match(isaac64_form(), seed_first, data, nblocks, flip);
 }
 
 // ISAAC
@@ -396,7 +396,7 @@ void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int 
 
 bool CDataBufferIsaac::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
                                          unsigned char flip) const {
-  return isaac_blocks_match(isaac_best_form(), seed_first, data, nblocks, flip);
+  return isaac_blocks_match(isaac_form(), seed_first, data, nblocks, flip);
 }
 
 // SHA1
