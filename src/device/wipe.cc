@@ -4,8 +4,9 @@
 //
 // The program must not be what the device waits for: random data for the
 // next chunk is generated on the process-wide generation pool while the
-// current chunk is written (or read back and compared), and the verify pass
-// reads the next chunk on a reader thread while it compares the current one.
+// current chunk is written, and the verify pass reads the next chunk on a
+// reader thread while the current one is compared (random data on the pool,
+// each block as it is made).
 // Writes stay on the pass's own thread, one at a time and in order, so
 // messages, retries, progress and cancellation are those of a plain chunk
 // loop.
