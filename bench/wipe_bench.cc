@@ -39,6 +39,7 @@
 #include "device/blkdev.h"
 #include "scheme/databuffer.h"
 #include "scheme/genpool.h"
+#include "scheme/isaac_forms.h"
 
 namespace {
 
@@ -197,6 +198,7 @@ int main(int argc, char** argv) {
   memset(other.get(), 0, kChunk);
   // Once over the target first, so that an image on tmpfs has its pages.
   raw_pass(fd, size, true, block.get());
+  printf("ISAAC64 blocks made in the %s form\n", isaac_form_name(isaac64_form()));
   printf("every figure the median of %d runs; raw figures measured alongside each pass\n\n", g_runs);
   const std::vector<unsigned char> pat = {0x55, 0xAA, 0x92, 0x49, 0x24};
   std::vector<pass_case> cases = {
@@ -248,7 +250,7 @@ int main(int argc, char** argv) {
       fprintf(stderr, "%s: pass %d, verification %d\n", c.label, rc, vrc);
       return 1;
     }
-    std::string g1 = "-", gp = "-";
+    std::string g1 = "-", gp = "-", of_gen;
     if (c.passes[pass].type == PASS_RANDOM || c.passes[pass].type == PASS_COMPLEMENT) {
       std::vector<double> ones, alls;
       for (int i = 0; i < g_runs; ++i) {
@@ -258,14 +260,17 @@ int main(int argc, char** argv) {
         alls.push_back(a);
       }
       double one = median(ones), all = median(alls);
-      char b[32];
+      char b[64];
       snprintf(b, sizeof b, "%.0f", one);
       g1 = b;
       snprintf(b, sizeof b, "%.0f", all);
       gp = b;
+      snprintf(b, sizeof b, "  (write %.0f %%, verify %.0f %% of gen pool)", 100 * w / all, 100 * v / all);
+      of_gen = b;
     }
-    printf("%-11s %9.0f %9.0f %6.0f%% %9.0f %6.0f%% %9.0f %6.0f%% %10.0f %10.0f %9s %9s\n", c.label, raw_w, w,
-           100 * median(wr), raw_r, 100 * median(raw2), v, 100 * median(vr), median(vcpu), p, g1.c_str(), gp.c_str());
+    printf("%-11s %9.0f %9.0f %6.0f%% %9.0f %6.0f%% %9.0f %6.0f%% %10.0f %10.0f %9s %9s%s\n", c.label, raw_w, w,
+           100 * median(wr), raw_r, 100 * median(raw2), v, 100 * median(vr), median(vcpu), p, g1.c_str(), gp.c_str(),
+           of_gen.c_str());
     fflush(stdout);
   }
   printf("\nMB/s (10^6 bytes per second), medians; \"of raw\": median of the ratios of each run to\n"

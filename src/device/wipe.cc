@@ -4,8 +4,9 @@
 //
 // The program must not be what the device waits for: random data for the
 // next chunk is generated on the process-wide generation pool while the
-// current chunk is written (or read back and compared), and the verify pass
-// reads the next chunk on a reader thread while it compares the current one.
+// current chunk is written, and the verify pass reads the next chunk on a
+// reader thread while the current one is compared (random data on the pool,
+// each block as it is made).
 // Writes stay on the pass's own thread, one at a time and in order, so
 // messages, retries, progress and cancellation are those of a plain chunk
 // loop.
@@ -52,17 +53,10 @@ int elapsed_seconds(uint64_t t0) { return (int)((get_nanotime() - t0) / 10000000
 uint64_t chunk_at(uint64_t pos, uint64_t total) { return total - pos < kChunkSize ? total - pos : kChunkSize; }
 uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLength ? kFastDebugLength : chunk; }
 
-// Whether the data of a pass comes from the random generator (a random pass,
-// or complements of one): such data costs far more to make than to write.
-bool is_random_data(const CScheme* scheme, int pass) {
-  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
-  while (scheme->passes[pass].type == PASS_COMPLEMENT && pass > 0) --pass;
-  return scheme->passes[pass].type == PASS_RANDOM;
-}
-
 // Makes the data of the chunks of one pass.
 //
-// Random data is made on the generation pool, into two areas that take
+// Random data (random passes and complements of them) costs far more to make
+// than to write. It is made on the generation pool, into two areas that take
 // turns: the buffer's write area (slot 0) and one of its own (slot 1), so
 // that one chunk is made while the other is in use. At most one chunk is
 // being made at a time.
@@ -86,7 +80,7 @@ class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
       : pool(CGenPool::Instance()), buf(b), pass(p), start(s), previous_start(ps),
-        offload(is_random_data(b->GetScheme(), p)) {
+        offload(b->IsRandom(p)) {
     areas[0] = buf->GetWriteBuffer();
     records[0] = buf->GetLastFill();
     // Without memory for the second area, slot 0 is the only one.
@@ -415,6 +409,22 @@ class CChunkReader {
   bool ended = false;  // the thread reads no more
 };
 
+// The index of the first of the `n` bytes read back from device offset
+// `pos` that differs from the random data (or its complement) pass `pass`
+// wrote there, -1 when none does. Found by a job of the generation pool, so
+// that however many devices verify at once, no more threads generate than
+// there are cores.
+long random_difference(CDataBuffer* buf, const unsigned char* actual, int pass, int start, int previous_start,
+                       uint64_t pos, long n) {
+  CGenPool& pool = CGenPool::Instance();
+  long k = -1;
+  auto job = pool.Submit(
+      [&] { k = buf->CompareRandom(actual, pass, start, previous_start, (long long)pos, (int)n, &pool); });
+  pool.Wait(job);
+  // A range it refuses is never taken for a match.
+  return k < -1 ? 0 : k;
+}
+
 }  // namespace
 
 int CBlkDev::DoWipe(int hardware) {
@@ -560,21 +570,22 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   LOG_TRACE(g_dbg_log, name << ": verifying progress: pos=" << 0 << " len=" << 0 << " bufsize=" << kChunkSize
                             << " size=" << total);
   if (total == 0) return 0;
-  CChunkSource source(buf, pass, start, previous_start);
-  // Data that is cheap to make is compared piece by piece; random data is
-  // made a chunk ahead on the generation pool.
+  // Random data is made and compared block by block on the generation pool;
+  // data that is cheap to make piece by piece against a small cached area,
+  // or without memory for that against a whole chunk made before.
+  const bool random = buf->IsRandom(pass);
   std::unique_ptr<CPieceCompare> pieces;
-  if (!is_random_data(buf->GetScheme(), pass)) {
+  std::unique_ptr<CChunkSource> source;
+  if (!random) {
     pieces.reset(new CPieceCompare(buf, pass, start, previous_start));
     if (!pieces->Ready()) pieces.reset();
   }
+  if (!random && !pieces) source.reset(new CChunkSource(buf, pass, start, previous_start));
   // Declared last: destroyed first, so no read is still under way when the
   // pass returns.
   CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), buf->GetSecondReadBuffer());
 
   uint64_t pos = 0;
-  int eslot = 0;  // expected data of this chunk
-  if (!pieces) source.Start(0, 0, length_of(chunk_at(0, total)));
   while (pos < total) {
     uint64_t chunk = chunk_at(pos, total);
     uint64_t length = length_of(chunk);
@@ -591,17 +602,14 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       return -1;
     }
     uint64_t done = g_debug_fast ? chunk : (uint64_t)got;
-    uint64_t next = pos + done;
-    uint64_t next_length = next < total ? length_of(chunk_at(next, total)) : 0;
     const unsigned char* actual = c.area;
     long k = -1;
-    int next_eslot = eslot;
-    if (pieces) {
+    if (random) {
+      k = random_difference(buf, actual, pass, start, previous_start, pos, got);
+    } else if (pieces) {
       k = pieces->FirstDifference(actual, pos, (uint64_t)got);
     } else {
-      const unsigned char* expected = source.Get(eslot, pos, length);
-      next_eslot = next < total ? source.NextSlot(eslot, next, next_length) : eslot;
-      if (next_eslot != eslot) source.Start(next_eslot, next, next_length);
+      const unsigned char* expected = source->Get(0, pos, length);
       if (memcmp(actual, expected, (size_t)got) != 0) {
         k = 0;
         while (actual[k] == expected[k]) ++k;
@@ -613,7 +621,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       return -1;
     }
 
-    pos = next;
+    pos += done;
     uint64_t speed_now = pass_speed(pos, t0);
     {
       CLockWrapper guard(DeviceLock());
@@ -626,7 +634,6 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
       return 1;
     }
-    eslot = next_eslot;
   }
   return 0;
 }

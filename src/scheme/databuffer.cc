@@ -1,12 +1,16 @@
 #include "scheme/databuffer.h"
 
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
+#include <atomic>
+
 #include "app/log.h"
 #include "scheme/isaac.h"
 #include "scheme/isaac64.h"
+#include "scheme/isaac_forms.h"
 #include "scheme/sha1.h"
 
 int g_bad_pass_messages = 5;
@@ -118,6 +122,38 @@ void invert(unsigned char* area, int length) {
 // Whole random blocks handed to one thread at a time: 256 KiB.
 const int kBlocksPerPiece = 64;
 
+// Runs work(seed, k, n) over the `whole` blocks from seed `first` on, for
+// blocks k .. k + n - 1 at a time, in pieces on the runner's threads when
+// there is more than one.
+void run_pieces(int first, int whole, CFillRunner* runner, const std::function<void(int, int, int)>& work) {
+  int pieces = (whole + kBlocksPerPiece - 1) / kBlocksPerPiece;
+  auto piece = [&](int i) {
+    int k = i * kBlocksPerPiece;
+    int n = whole - k < kBlocksPerPiece ? whole - k : kBlocksPerPiece;
+    work((int)((uint32_t)first + (uint32_t)k), k, n);
+  };
+  if (runner && pieces > 1)
+    runner->Run(pieces, piece);
+  else if (whole > 0)
+    work(first, 0, whole);
+}
+
+// The index of the first of the n bytes at `got` that is not the byte at
+// `made` XORed with flip; -1 when there is none.
+long first_difference(const unsigned char* got, const unsigned char* made, long n, unsigned char flip) {
+  const uint64_t flip64 = flip * 0x0101010101010101ULL;
+  long i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t a, b;
+    memcpy(&a, got + i, 8);
+    memcpy(&b, made + i, 8);
+    if ((a ^ b) != flip64) break;
+  }
+  for (; i < n; ++i)
+    if ((unsigned char)(got[i] ^ made[i]) != flip) return i;
+  return -1;
+}
+
 }  // namespace
 
 bool CDataBuffer::Holds(const fill_record_t& last, int pass, long long offset, int length) const {
@@ -199,26 +235,92 @@ void CDataBuffer::FillRandom(unsigned char* area, int start, long long offset, i
     pos += need;
   }
   int whole = (int)((end - pos) / kRandomBlockSize);
-  if (whole > 0) {
-    int first = seed_of(pos / kRandomBlockSize);
-    int pieces = (whole + kBlocksPerPiece - 1) / kBlocksPerPiece;
-    if (runner && pieces > 1) {
-      runner->Run(pieces, [this, first, out, whole](int i) {
-        int k = i * kBlocksPerPiece;
-        int n = whole - k < kBlocksPerPiece ? whole - k : kBlocksPerPiece;
-        FillRandomBlocks((int)((uint32_t)first + (uint32_t)k), out + (long long)k * kRandomBlockSize, n);
-      });
-    } else {
-      FillRandomBlocks(first, out, whole);
-    }
-    out += (long long)whole * kRandomBlockSize;
-    pos += (long long)whole * kRandomBlockSize;
-  }
+  run_pieces(seed_of(pos / kRandomBlockSize), whole, runner,
+             [this, out](int seed, int k, int n) { FillRandomBlocks(seed, out + (long long)k * kRandomBlockSize, n); });
+  out += (long long)whole * kRandomBlockSize;
+  pos += (long long)whole * kRandomBlockSize;
   if (pos < end) {
     // A last partial block, from its start.
     RestartRandom(seed_of(pos / kRandomBlockSize));
     GetRandomBytes(reinterpret_cast<char*>(out), (int)(end - pos));
   }
+}
+
+bool CDataBuffer::IsRandom(int pass) const {
+  if (!scheme || pass < 0 || pass >= (int)scheme->passes.size()) return false;
+  while (scheme->passes[pass].type == PASS_COMPLEMENT && pass > 0) --pass;
+  return scheme->passes[pass].type == PASS_RANDOM;
+}
+
+long CDataBuffer::CompareRandom(const unsigned char* data, int pass, int start, int previous_start, long long offset,
+                                int length, CFillRunner* runner) {
+  if (!IsRandom(pass) || length < 0 || length > kDataBufferSize || offset < 0) return -2;
+  // A complement is the pass before it inverted, made with that pass's
+  // start, as FillArea makes it.
+  unsigned char flip = 0;
+  while (scheme->passes[pass].type == PASS_COMPLEMENT) {
+    flip ^= 0xff;
+    start = previous_start;
+    previous_start = 0;
+    --pass;
+  }
+  auto seed_of = [start](long long block) { return (int)((uint32_t)block + (uint32_t)start); };
+  const long long end = offset + length;
+  long long pos = offset;
+  // Bytes pos .. to - 1 of one block entered or left in its middle, against
+  // the whole block made.
+  auto part = [&](long long to) -> long {
+    unsigned char block[kRandomBlockSize];
+    long long b = pos / kRandomBlockSize;
+    FillRandomBlocks(seed_of(b), block, 1);
+    long k = first_difference(data + (pos - offset), block + (pos - b * kRandomBlockSize), (long)(to - pos), flip);
+    return k < 0 ? -1 : (long)(pos - offset) + k;
+  };
+  if (pos % kRandomBlockSize != 0) {
+    long long block_end = (pos / kRandomBlockSize + 1) * kRandomBlockSize;
+    long long to = block_end < end ? block_end : end;
+    long k = part(to);
+    if (k >= 0) return k;
+    pos = to;
+  }
+  int whole = (int)((end - pos) / kRandomBlockSize);
+  const unsigned char* at = data + (pos - offset);
+  std::atomic<long> first{LONG_MAX};  // of the differences found in any piece
+  run_pieces(seed_of(pos / kRandomBlockSize), whole, runner, [&](int seed, int k, int n) {
+    const unsigned char* d = at + (long long)k * kRandomBlockSize;
+    if (MatchRandomBlocks(seed, d, n, flip)) return;
+    long i = (long)k * kRandomBlockSize + FirstRandomDifference(seed, d, n, flip);
+    long cur = first.load();
+    while (i < cur && !first.compare_exchange_weak(cur, i)) {
+    }
+  });
+  if (first.load() != LONG_MAX) return (long)(pos - offset) + first.load();
+  pos += (long long)whole * kRandomBlockSize;
+  return pos < end ? part(end) : -1;
+}
+
+long CDataBuffer::FirstRandomDifference(int seed_first, const unsigned char* data, int nblocks,
+                                        unsigned char flip) const {
+  unsigned char block[kRandomBlockSize];
+  for (int k = 0; k < nblocks; ++k) {
+    FillRandomBlocks((int)((uint32_t)seed_first + (uint32_t)k), block, 1);
+    long i = first_difference(data + (long)k * kRandomBlockSize, block, kRandomBlockSize, flip);
+    if (i >= 0) return (long)k * kRandomBlockSize + i;
+  }
+  return -1;
+}
+
+bool CDataBuffer::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
+                                    unsigned char flip) const {
+  const int kAtOnce = 4;
+  unsigned char made[kAtOnce * kRandomBlockSize];
+  for (int k = 0; k < nblocks; k += kAtOnce) {
+    int n = nblocks - k < kAtOnce ? nblocks - k : kAtOnce;
+    FillRandomBlocks((int)((uint32_t)seed_first + (uint32_t)k), made, n);
+    if (first_difference(data + (long)k * kRandomBlockSize, made, (long)n * kRandomBlockSize, flip) >= 0)
+      return false;
+  }
+  return true;
 }
 
 // ISAAC64
@@ -254,6 +356,11 @@ void CDataBufferIsaac64::FillRandomBlocks(int seed_first, unsigned char* out, in
   isaac64_blocks(seed_first, out, nblocks);
 }
 
+bool CDataBufferIsaac64::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
+                                           unsigned char flip) const {
+  return isaac64_blocks_match(isaac64_form(), seed_first, data, nblocks, flip);
+}
+
 // ISAAC
 
 CDataBufferIsaac::~CDataBufferIsaac() { StopRandom(); }
@@ -285,6 +392,11 @@ void CDataBufferIsaac::GetRandomBytes(char* out, int n) {
 
 void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {
   isaac_blocks(seed_first, out, nblocks);
+}
+
+bool CDataBufferIsaac::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
+                                         unsigned char flip) const {
+  return isaac_blocks_match(isaac_form(), seed_first, data, nblocks, flip);
 }
 
 // SHA1

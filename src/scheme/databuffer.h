@@ -69,6 +69,17 @@ class CDataBuffer {
   // writes at `offset` (the zero and pattern skips), so that filling it
   // again would write nothing.
   bool Holds(const fill_record_t& last, int pass, long long offset, int length) const;
+  // Whether the data of pass `pass` come from the random generator: a random
+  // pass, or complements of one.
+  bool IsRandom(int pass) const;
+  // For such a pass: the index of the first of the `length` bytes at `data`
+  // that differs from what FillArea makes for the same arguments, -1 when
+  // all match (-2 for another pass or a bad range). Each block is compared
+  // as it is made, never stored; with a runner the whole blocks are made in
+  // pieces on its threads. Uses no generator state, so that it may run
+  // beside fills of the same buffer.
+  long CompareRandom(const unsigned char* data, int pass, int start, int previous_start, long long offset,
+                     int length, CFillRunner* runner);
 
   // The generated data (source of writes, expected data when verifying).
   unsigned char* GetWriteBuffer() const { return write_area; }
@@ -93,6 +104,11 @@ class CDataBuffer {
   // RestartRandom(seed_first + k) (the sum wrapping in 32 bits). Uses no
   // state of the object, so that several threads may run it at once.
   virtual void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const = 0;
+  // Whether the nblocks blocks at `data`, every byte XORed with `flip`, are
+  // those FillRandomBlocks makes. This one makes a few blocks at a time into
+  // a small area and compares them; a generator that can compare while it
+  // makes them does better.
+  virtual bool MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const;
 
   CScheme* scheme = nullptr;
   unsigned char* write_area = nullptr;
@@ -103,6 +119,9 @@ class CDataBuffer {
 
  private:
   void FillRandom(unsigned char* area, int start, long long offset, int length, CFillRunner* runner);
+  // The index of the first byte of the nblocks blocks at `data` that differs
+  // from them, XORed with flip; -1 when none does.
+  long FirstRandomDifference(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const;
   unsigned char* Second(int i);
 
   unsigned char* second_areas[2] = {nullptr, nullptr};
@@ -119,6 +138,7 @@ class CDataBufferIsaac64 : public CDataBuffer {
 
  protected:
   void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const override;
+  bool MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const override;
 };
 
 // ISAAC built on 64-bit words.
@@ -132,6 +152,7 @@ class CDataBufferIsaac : public CDataBuffer {
 
  protected:
   void FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const override;
+  bool MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const override;
 };
 
 // SHA-1 based generator.

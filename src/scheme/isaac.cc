@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "scheme/isaac_forms.h"
+
 // ind(mm, x): the 64-bit little-endian value that starts at byte offset
 // (x & 1020) of the memory array. The offset is a multiple of 4, so the value
 // may span two memory words.
@@ -194,7 +196,7 @@ void lane32_seed(lanes32* s, int l, int seed) {
 
 }  // namespace
 
-void isaac_blocks(int seed_first, unsigned char* out, long nblocks) {
+void isaac_blocks_scalar(int seed_first, unsigned char* out, long nblocks) {
   lanes32 s;
   uint32_t seed = (uint32_t)seed_first;
   long k = 0;

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "scheme/isaac_forms.h"
+
 // ind(mm, x): the memory word picked by bits 3..10 of x.
 #define ind64(mm, x) (*(uint64_t*)((unsigned char*)(mm) + ((x) & ((RANDSIZ - 1) << 3))))
 
@@ -198,7 +200,7 @@ void lane64_seed(lanes64* s, int l, int seed) {
 
 }  // namespace
 
-void isaac64_blocks(int seed_first, unsigned char* out, long nblocks) {
+void isaac64_blocks_scalar(int seed_first, unsigned char* out, long nblocks) {
   lanes64 s;
   uint32_t seed = (uint32_t)seed_first;
   long k = 0;
