@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/paths.h"
 #include "app/util.h"
 #include "command/threaded_command.h"
 
@@ -268,7 +269,7 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
     if (!queue.empty()) queue.pop_front();
   }
   guard.Unlock();
-  sync();
+  sys_sync();
   guard.Lock();
   if (given_up()) return;
   if (queue_stop)

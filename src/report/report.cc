@@ -80,7 +80,7 @@ void CDeviceReport::writeToDisk() {
   out.write(zeros, sizeof zeros);
   out.flush();
   LOG_DEBUG(g_dbg_log, "Bool value from reporter stream after writing the report: " << (bool)out);
-  sync();
+  sys_sync();
   out.close();
 }
 
