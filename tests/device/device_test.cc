@@ -204,3 +204,24 @@ TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
     EXPECT_EQ((unsigned)kUnusedMajor, major(st.st_rdev));
   }
 }
+
+// {size, log device, SCSI type, selection commands} -> selected; a CD/DVD drive cannot be wiped.
+TEST_F(DeviceTest, OnlyAWipeableDeviceIsSelected) {
+  const struct {
+    uint64_t size;
+    int log, type;
+    std::vector<wiping_command_e> cmds;
+    int selected;
+  } rows[] = {{4096, 0, 0, {WIPING_SET}, 1},        {4096, 0, 0, {WIPING_SET, WIPING_TOGGLE}, 0},
+              {4096, 0, 0, {WIPING_TOGGLE}, 1},     {4096, 0, 0, {WIPING_SET, WIPING_CLEAR}, 0},
+              {4096, 1, 0, {WIPING_SET}, 0},        {0, 0, 0, {WIPING_SET}, 0}};
+  for (auto& r : rows) {
+    RecordingDev dev("zsc", r.size);
+    dev.log_device = r.log;
+    for (auto c : r.cmds) dev.SetWiping(c);
+    EXPECT_EQ(r.selected, dev.wipe_selected);
+  }
+  RecordingDev cd("sr0", 4096);
+  cd.scsi_type = 5;
+  EXPECT_FALSE(cd.CanBeWiped());
+}
