@@ -25,6 +25,8 @@ TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
       {[](AtaDriveModel&) {}, 2, 2, 0, 2, 2, 2, 0, 2000000, 60, 120, "SATA-2 ATA8-ACS rev. 4"},
       {[](AtaDriveModel& d) { d.current_max = 0x123456789ULL; d.trim = true; }, 2, 2, 0, 2, 2, 2, 2, 0x12345678AULL,
        60, 120, "SATA-2 ATA8-ACS rev. 4"},
+      {[](AtaDriveModel& d) { d.current_max = 0x1000000000000ULL; }, 2, 2, 0, 2, 2, 2, 0, 0x1000000000001ULL, 60, 120,
+       "SATA-2 ATA8-ACS rev. 4"},
       {[](AtaDriveModel& d) { d.sec_frozen = d.sec_locked = true; d.erase_normal = 0xFF; }, 2, -2, 3, 2, 2, 2, 0,
        2000000, 510, 120, "SATA-2 ATA8-ACS rev. 4"},
       {[](AtaDriveModel& d) { d.lba48 = false; d.current_max = 999999; d.major_bits = 0x10; d.sata_caps = 0; }, 2, 2,

@@ -74,6 +74,9 @@ class DeviceTest : public ::testing::Test {
 // {sectors, failing range} -> ranges of 5 % (whole 1024s, at most 0x3FF000).
 TEST_F(DeviceTest, TrimPassRanges) {
   root.MakeImage("zta", 4096, 0);
+  static int flags;
+  open_fn_t saved = g_open;
+  g_open = [](const char* path, int f) { return flags = f, ::open(path, f); };
   const struct {
     uint64_t sectors;
     int fail_at;
@@ -93,6 +96,8 @@ TEST_F(DeviceTest, TrimPassRanges) {
     EXPECT_EQ(r.sectors, r.fail_at ? r.sectors : dev.ranges.back().first + dev.ranges.back().second);
     EXPECT_EQ(r.pass_log, dev.report->PassLog());
   }
+  g_open = saved;
+  EXPECT_EQ(O_RDWR | O_DIRECT, flags);
   EXPECT_TRUE(logs.Has("Disk-zta: trim pass failed", "wipe"));
 }
 

@@ -97,10 +97,10 @@ static int answer(int, unsigned long request, void* arg) {
   if (request == HDIO_DRIVE_TASKFILE) {
     unsigned char* block = static_cast<unsigned char*>(arg);
     ide_task_request_t* h = reinterpret_cast<ide_task_request_t*>(block);
-    check(block, IDE_TASK_HEADER_SIZE + std::max(h->in_size, h->out_size));
+    check(block, sizeof(ide_task_request_t) + std::max(h->in_size, h->out_size));
     give(h->io_ports, 8, false);
     give(h->hob_ports, 8, false);
-    if (h->req_cmd == IDE_DRIVE_TASK_IN && h->in_size) give(block + IDE_TASK_HEADER_SIZE, h->in_size, true);
+    if (h->req_cmd == IDE_DRIVE_TASK_IN && h->in_size) give(block + sizeof(ide_task_request_t), h->in_size, true);
     return 0;
   }
   if (request == BLKGETSIZE64) return *static_cast<uint64_t*>(arg) = g_in->ConsumeIntegral<uint64_t>(), 0;
