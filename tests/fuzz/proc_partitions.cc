@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "app/paths.h"
 #include "devmgr/devmgr.h"
 #include "fuzz_support.h"
 
