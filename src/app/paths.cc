@@ -41,3 +41,11 @@ int run_shell(const char* cmdline) {
 static int default_ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 
 ioctl_fn_t g_ioctl = default_ioctl;
+
+#include <fcntl.h>
+#include <unistd.h>
+
+static int default_open(const char* path, int flags) { return ::open(path, flags); }
+
+open_fn_t g_open = default_open;
+sync_fn_t g_sync = ::sync;

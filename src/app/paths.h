@@ -23,3 +23,12 @@ int run_shell(const char* cmdline);
 using ioctl_fn_t = int (*)(int fd, unsigned long request, void* arg);
 extern ioctl_fn_t g_ioctl;
 inline int sys_ioctl(int fd, unsigned long request, void* arg) { return g_ioctl(fd, request, arg); }
+
+// Durability seam: device nodes are opened, and the page cache flushed after
+// a wipe, through these; tests replace them to record the open flags and
+// when the flushes happen.
+using open_fn_t = int (*)(const char* path, int flags);
+extern open_fn_t g_open;
+using sync_fn_t = void (*)();
+extern sync_fn_t g_sync;
+inline void sys_sync() { g_sync(); }

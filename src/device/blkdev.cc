@@ -269,7 +269,7 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
     if (!queue.empty()) queue.pop_front();
   }
   guard.Unlock();
-  sync();
+  sys_sync();
   guard.Lock();
   if (given_up()) return;
   if (queue_stop)

@@ -23,6 +23,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/paths.h"
 #include "app/util.h"
 #include "command/command.h"
 #include "device/blkdev.h"
@@ -503,7 +504,7 @@ int CBlkDev::DoWipe(int hardware) {
   }
 
   cancel_requested = false;
-  sync();
+  sys_sync();
   delete buffer;
   close(fd);
   return result;

@@ -60,7 +60,7 @@ void CDeviceReport::writeToDisk() {
   std::string path = sys_path("/dev/" + name);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(now.major, now.minor));
-  int fd = open(path.c_str(), O_WRONLY);
+  int fd = g_open(path.c_str(), O_WRONLY);
   if (fd < 0) {
     refuse("the device node cannot be opened");
     return;
@@ -102,7 +102,7 @@ void CDeviceReport::writeToDisk() {
     done += (size_t)n;
   }
   LOG_DEBUG(g_dbg_log, "Bool value from reporter stream after writing the report: " << (done == report.size()));
-  sync();
+  sys_sync();
   close(fd);
 }
 

@@ -22,7 +22,7 @@ class MainWindowRefreshTest : public ::testing::Test {
     g_devmgr_monitor_sleep = no_sleep;
     // An HPA: the drive shows fewer sectors than it has.
     drive.current_max = drive.native_max - 2048;
-    drive.kernel_size = drive.VisibleBytes();
+    drive.kernel_size = (drive.current_max + 1) * 512;
     ioctls.AddAta("sda", &drive);
     sys.AddDrive("sda");
     std::set<std::string> previous;

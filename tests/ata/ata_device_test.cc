@@ -1,0 +1,198 @@
+// An ATA device on the software drive, its node a plain file in a temporary
+// /dev (through g_root_prefix): what initialisation offers and shows, and what
+// HPA/DCO removal, the drive's own erase, unlock, standby and TRIM leave on
+// the drive.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/globals.h"
+#include "app/util.h"
+#include "ata/ata_blocks.h"
+#include "ata/blkdev_ata.h"
+#include "ata_drive_model.h"
+#include "support/log_capture.h"
+
+#include "ata_device_fixture.h"
+
+typedef std::vector<std::string> names;
+
+TEST_F(AtaDeviceTest, InitShowsTheDriveAndOffersItsCommands) {
+  struct row {
+    std::function<void(AtaDriveModel&)> set;
+    const char* markers;
+    names commands;
+    const char* detail;  // the last detail line
+  } rows[] = {
+      {[](AtaDriveModel&) {}, "", {"Wipe", "Wipe", "Standby", "ATA Erase [zero]", "ATA Erase [pattern]"},
+       "ATA ERASE time: 60min [zeroes] 120min [pattern] "},
+      {[](AtaDriveModel& d) { d.SetPassword(ATA_PASSWORD_BYTE); d.sec_locked = true; }, " LCK",
+       {"Wipe", "Wipe", "Standby", "Unlock disk"}, "ATA ERASE time: 60min [zeroes] 120min [pattern]  LOCKED"},
+      {[](AtaDriveModel& d) { d.sec_frozen = true; d.erase_normal = 0; }, "", {"Wipe", "Wipe", "Standby"},
+       "ATA ERASE time: 120min [pattern]  FROZEN"},
+      {[](AtaDriveModel& d) { d.current_max = 999999; d.erase_normal = d.erase_enhanced = 0; }, " HPA",
+       {"Wipe", "Wipe", "Standby", "Reset HPA"}, "ATA ERASE disabled"},
+      {[](AtaDriveModel& d) { d.dco_max = d.native_max = 1499999; d.current_max = 999999; d.security_supported = false; },
+       " HPA DCO", {"Wipe", "Wipe", "Standby", "Reset HPA", "Reset DCO"}, "S.M.A.R.T. status OK"},
+      {[](AtaDriveModel& d) { d.dco_max = d.native_max = d.current_max = 1499999; d.smart_threshold_exceeded = true;
+         d.security_supported = false; }, " DCO", {"Wipe", "Wipe", "Standby", "Reset DCO"}, "S.M.A.R.T. status BAD"},
+      {[](AtaDriveModel& d) { d.kernel_size = 4096; d.trim = true; d.SetSmartAttribute(4, 5, 10);
+         d.security_supported = false; }, " REBOOT BB", {"Wipe", "Wipe", "Standby", "Trim"}, "Bad sectors: 10"},
+  };
+  for (auto& r : rows) {
+    drive = AtaDriveModel();
+    r.set(drive);
+    auto dev = MakeInit();
+    SCOPED_TRACE(r.detail);
+    EXPECT_EQ(r.markers, dev->markers);
+    EXPECT_EQ(r.commands, dev->CommandNames());
+    EXPECT_EQ(r.detail, dev->details.back());
+    EXPECT_EQ(dev->Offers("ATA Erase [zero]"), dev->SupportsHardwareWipe());
+  }
+  EXPECT_TRUE(cap.Has("Disk-sdz: ZV Test Drive 1000 7200RPM, s/n: ZV0001 firmware: 1.02 ata device detected.", "wipe"));
+  EXPECT_TRUE(cap.Has("Disk-sdz: SATA-2 ATA8-ACS rev. 4 LBA48 SMART DCO HPA TRIM ", "wipe"));
+  for (const char* line : {"Device locked", "ATA ERASE command is blocked by BIOS", "Host Protected Area (HPA) detected",
+                           "Device Configuration Overlay (DCO) detected", "Reboot required", "10 bad sectors detected"})
+    EXPECT_TRUE(cap.Has(std::string("Disk-sdz: ") + line, "wipe")) << line;
+
+  drive = AtaDriveModel();
+  drive.packet_only = true;
+  g_debuglevel = 1;
+  auto dev = MakeInit(CBlkDevAta::TRANSPORT_IDE);
+  EXPECT_EQ(1, dev->packet);
+  EXPECT_EQ(model_command_t::HDIO, drive.log.back().transport);
+  EXPECT_TRUE(dev->Offers("Set HPA") && dev->Offers("Reset HPA") && dev->Offers("Set DCO") && dev->Offers("Reset DCO"));
+  drive.identify_fails = true;
+  EXPECT_NE(0, dev->Init());
+}
+
+TEST_F(AtaDeviceTest, HiddenAreasAreNamedBeforeTheWipe) {
+  drive.dco_max = drive.native_max = 1499999;
+  drive.current_max = 999999;
+  auto dev = MakeInit();
+  EXPECT_EQ(0, dev->PreWipe());
+  std::string quarter = CSizeStr(256000000, 'A').c_str();
+  EXPECT_TRUE(cap.Has("Disk-sdz: HPA reserved " + quarter + " (25%) will not be wiped", "wipe"));
+  EXPECT_TRUE(cap.Has("Disk-sdz: DCO reserved " + quarter + " (25%) will not be wiped", "wipe"));
+}
+
+// Reset HPA over each transport and address width, a 5 TB drive over the IDE
+// taskfile included: the whole native size visible afterwards, for good.
+TEST_F(AtaDeviceTest, ResetHpaMakesTheNativeSizeVisible) {
+  struct {
+    CBlkDevAta::ata_transport_e t;
+    bool lba48;
+    uint64_t native, visible;
+  } rows[] = {{CBlkDevAta::TRANSPORT_SAT, true, 1999999, 999999},
+              {CBlkDevAta::TRANSPORT_IDE, true, 9765624999ULL, 1999999},
+              {CBlkDevAta::TRANSPORT_SAT, true, 9765624999ULL, 0x0FFFFFFF},
+              {CBlkDevAta::TRANSPORT_IDE, false, 0x0ABCDEF0, 0x01000000}};
+  for (auto& r : rows) {
+    drive = AtaDriveModel();
+    drive.lba48 = r.lba48;
+    drive.factory_max = drive.dco_max = drive.native_max = r.native;
+    drive.current_max = r.visible;
+    auto dev = MakeInit(r.t);
+    ASSERT_TRUE(dev->Offers("Reset HPA"));
+    cap.Clear();
+    EXPECT_EQ(0, dev->RunNow(BLKDEV_CMD_RESET_HPA));
+    EXPECT_EQ(r.native, drive.current_max);
+    EXPECT_TRUE(drive.hpa_persistent);
+    EXPECT_EQ((r.native + 1) * 512, dev->size_bytes);  // refreshed
+    EXPECT_EQ(" REBOOT", dev->markers);
+    EXPECT_TRUE(cap.Has("Disk-sdz: HPA reset successfully", "wipe"));
+  }
+  // The drive keeps another limit than asked, or refuses: the operator is told.
+  drive = AtaDriveModel();
+  drive.current_max = 999999;
+  drive.setmax_readback_offset = -1;
+  auto dev = MakeInit();
+  cap.Clear();
+  EXPECT_EQ(-2, dev->ResetHPA(1));
+  drive.Fail(0x37);
+  EXPECT_NE(0, dev->RunNow(BLKDEV_CMD_RESET_HPA));
+  EXPECT_EQ(2, cap.Count("Disk-sdz: Failed to reset HPA", "wipe"));
+  EXPECT_FALSE(cap.Has("HPA reset successfully"));
+  drive.native_max = 0;  // no usable native size: nothing is set
+  EXPECT_EQ(-1, dev->ResetHPA(1));
+  EXPECT_EQ(2, drive.CountCommand(0x37));
+}
+
+TEST_F(AtaDeviceTest, DcoResetAndTestOverlay) {
+  drive.dco_max = drive.native_max = drive.current_max = 1499999;
+  auto dev = MakeInit();
+  EXPECT_EQ(0, dev->RunNow(BLKDEV_CMD_RESET_DCO));
+  EXPECT_EQ(drive.factory_max, drive.current_max);
+  EXPECT_EQ(1024000000u, dev->size_bytes);
+  EXPECT_TRUE(cap.Has("Disk-sdz: DCO reset successfully", "wipe"));
+  // The overlay the debug level makes hides a quarter, the rest of the block kept.
+  EXPECT_EQ(0, dev->SetDCO(0));
+  EXPECT_EQ(1499999u, drive.current_max);
+  std::vector<unsigned char> want = drive.DcoBlock();
+  dco_set_max_lba(want.data(), 1499999);
+  EXPECT_EQ(want, drive.last_dco_set);
+  drive.Fail(0xB1, 0xC0);
+  EXPECT_NE(0, dev->ResetDCO(0));
+  EXPECT_TRUE(cap.Has("Disk-sdz: Failed to reset DCO", "wipe"));
+}
+
+// The drive's own erase: {failing command, variant} -> commands sent and the
+// drive's state; a failure never leaves the program's password set.
+TEST_F(AtaDeviceTest, SecurityEraseSequences) {
+  struct {
+    int fail, variant;
+    std::vector<uint8_t> sent;
+    bool erased;
+  } rows[] = {{0, 0, {0xF1, 0xF3, 0xF4}, true},
+              {0, 1, {0xF1, 0xF3, 0xF4}, true},
+              {0xF1, 0, {0xF1}, false},
+              {0xF3, 0, {0xF1, 0xF3, 0xF2, 0xF6}, false},
+              {0xF4, 1, {0xF1, 0xF3, 0xF4, 0xF2, 0xF6}, false}};
+  for (auto& r : rows) {
+    drive = AtaDriveModel();
+    if (r.fail) drive.Fail(r.fail);
+    auto dev = MakeInit();
+    drive.log.clear();
+    EXPECT_EQ(r.erased, dev->RunNow(r.variant ? BLKDEV_CMD_ATA_ERASE_PATTERN : BLKDEV_CMD_ATA_ERASE_ZERO) == 0);
+    std::vector<uint8_t> sent = drive.Commands();
+    sent.resize(r.sent.size());  // an unlock refreshes the device afterwards
+    EXPECT_EQ(r.sent, sent);
+    EXPECT_EQ(r.erased, drive.erased);
+    EXPECT_EQ(r.erased && r.variant, drive.erased_enhanced);
+    EXPECT_FALSE(drive.sec_enabled);
+    if (r.sent.size() > 2 && r.sent[2] == 0xF4) {
+      EXPECT_EQ((r.variant ? 240u : 120u) * 60000, drive.log[2].timeout_ms);
+    }
+  }
+  EXPECT_EQ(5, cap.Count("Disk-sdz: ATA ERASE command started", "wipe"));
+  EXPECT_EQ(2, cap.Count("Disk-sdz: ATA ERASE command completed in ", "wipe"));
+  EXPECT_EQ(3, cap.Count("Disk-sdz: ATA ERASE command failed", "wipe"));
+}
+
+TEST_F(AtaDeviceTest, UnlockStandbyAndTrim) {
+  drive.SetPassword(0x11);  // somebody else's password: stays locked
+  drive.sec_locked = true;
+  auto dev = MakeInit();
+  EXPECT_NE(0, dev->RunNow(BLKDEV_CMD_UNLOCK));
+  EXPECT_TRUE(drive.sec_locked);
+  drive.SetPassword(ATA_PASSWORD_BYTE);
+  EXPECT_EQ(0, dev->RunNow(BLKDEV_CMD_UNLOCK));
+  EXPECT_FALSE(drive.sec_locked || drive.sec_enabled);
+  EXPECT_TRUE(dev->Offers("ATA Erase [zero]"));  // refreshed
+
+  EXPECT_EQ(0, dev->RunNow(BLKDEV_CMD_STANDBY));
+  EXPECT_TRUE(drive.standby);
+
+  drive.trim = true;
+  CDevFile f;
+  ASSERT_EQ(0, f.OpenFile(dev->major, dev->minor, dev->name.c_str(), 0));
+  EXPECT_EQ(0, dev->Trim_helper_trim_range(f, 0x123456789AULL, 65473));
+  EXPECT_EQ((std::vector<std::pair<uint64_t, unsigned>>{{0x123456789AULL, 65472}, {0x123456789AULL + 65472, 1}}),
+            drive.trimmed);
+  auto ide = MakeInit(CBlkDevAta::TRANSPORT_IDE);  // no DMA over the taskfile
+  EXPECT_NE(0, ide->Trim_helper_trim_range(f, 0, 100));
+}
