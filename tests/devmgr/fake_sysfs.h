@@ -1,8 +1,6 @@
 // A fake /sys/block and /dev under a temporary root (g_root_prefix) with
 // image files as the drives; ioctls answered per drive by software ATA or
-// SCSI devices (ENOTTY for the rest, so none reaches a real device); the
-// device monitor's passes run by hand with a clock the test moves on; and a
-// hook that records what the manager reports.
+// SCSI devices (ENOTTY for the rest: none reaches a real device).
 #pragma once
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -20,6 +18,7 @@
 #include "device/device_fixture.h"
 #include "device/scsi_fixture.h"
 #include "devmgr/devmgr.h"
+#include "support/scoped.h"
 
 struct fake_drive {
   uint64_t size = 1 << 20;  // bytes
@@ -104,18 +103,10 @@ class FakeIoctl {
   std::map<std::string, answer_fn> drives;
 };
 
-// The monitor's passes without its thread and its pause.
+// The monitor's passes without its thread and its pause, on a clock that
+// the test moves on.
 class Monitor {
  public:
-  Monitor() : saved_sleep(g_devmgr_monitor_sleep), saved_clock(g_devmgr_clock) {
-    offset() = 0;
-    g_devmgr_monitor_sleep = [] {};
-    g_devmgr_clock = [] { return time(nullptr) + offset(); };
-  }
-  ~Monitor() {
-    g_devmgr_monitor_sleep = saved_sleep;
-    g_devmgr_clock = saved_clock;
-  }
   void Pass(CBlkDevMgr& m) {
     m.MonitorPass(previous, first);
     first = false;
@@ -127,8 +118,9 @@ class Monitor {
     static time_t o = 0;
     return o;
   }
-  devmgr_sleep_fn_t saved_sleep;
-  devmgr_clock_fn_t saved_clock;
+  Scoped<devmgr_sleep_fn_t> sleep{g_devmgr_monitor_sleep, [] {}};
+  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset(); }};
+  Scoped<time_t> start{offset(), 0};
   std::set<std::string> previous;
   bool first = true;
 };

@@ -13,18 +13,17 @@
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/log_capture.h"
+#include "support/scoped.h"
 
 namespace {
 
 struct fake_medium {
-  int mount_rc = 0, umount_rc = 0;
-  bool read_only = false;
+  int mount_rc = 0, umount_rc = 0, read_only = 0, markers = 0;  // markers: zorvane* files on it
   unsigned long free_blocks = 100;
-  int markers = 0;  // files matching zorvane* on it
 };
 
-// Mount and umount for the media it knows; statvfs and glob look at the
-// medium mounted at /log; the console and the keys of the operator.
+// Answers mount and umount for the media it knows; statvfs and glob look at
+// the medium last mounted; the console and the operator's keys.
 struct FakeKernel {
   std::vector<std::string> commands;
   std::map<std::string, fake_medium> media;
@@ -44,23 +43,18 @@ struct FakeKernel {
     if (!mount && sscanf(cmd, "/bin/umount /dev/%255s", dev) != 1) return 0;
     auto it = k()->media.find(dev);
     if (it == k()->media.end()) return 32 << 8;
-    if (!mount) return it->second.umount_rc;
-    if (it->second.mount_rc == 0) k()->mounted = dev;
-    return it->second.mount_rc;
+    if (mount && it->second.mount_rc == 0) k()->mounted = dev;
+    return mount ? it->second.mount_rc : it->second.umount_rc;
   }
   static int Statvfs(const char*, struct statvfs* st) {
     memset(st, 0, sizeof *st);
-    const fake_medium& m = k()->media[k()->mounted];
-    st->f_bfree = m.free_blocks;
-    st->f_flag = m.read_only ? ST_RDONLY : 0;
+    st->f_bfree = k()->media[k()->mounted].free_blocks;
+    st->f_flag = k()->media[k()->mounted].read_only ? ST_RDONLY : 0;
     return 0;
   }
-  static int Glob(const char* pattern) {
-    return std::string(pattern) == "/log/zorvane*" ? k()->media[k()->mounted].markers : -100;
-  }
+  static int Glob(const char* p) { return std::string(p) == "/log/zorvane*" ? k()->media[k()->mounted].markers : -100; }
   static void TextOut(int, int, const char* text, bool newlines) {
-    const char* nl = newlines ? "\n" : "";
-    k()->console += std::string(nl) + text + nl;
+    k()->console += std::string(newlines ? "\n" : "") + text + (newlines ? "\n" : "");
   }
   static int ReadChar() {
     ++k()->reads;
@@ -92,31 +86,15 @@ class LogDevTest : public ::testing::Test {
   LogCapture logs;
   FakeKernel kernel;
   CBlkDevMgr mgr;
-  int saved_nodelay = g_nodelay;
-  shell_runner_t saved_shell = g_shell_runner;
-  logdev_text_out_fn_t saved_text = g_logdev_text_out;
-  logdev_statvfs_fn_t saved_statvfs = g_logdev_statvfs;
-  logdev_glob_count_fn_t saved_glob = g_logdev_glob_count;
-  logdev_read_char_fn_t saved_read = g_logdev_read_char;
+  Scoped<FakeKernel*> active{FakeKernel::k(), &kernel};
+  Scoped<int> nodelay{g_nodelay, 0};
+  Scoped<shell_runner_t> shell{g_shell_runner, FakeKernel::Shell};
+  Scoped<logdev_text_out_fn_t> text{g_logdev_text_out, FakeKernel::TextOut};
+  Scoped<logdev_statvfs_fn_t> fs{g_logdev_statvfs, FakeKernel::Statvfs};
+  Scoped<logdev_glob_count_fn_t> markers{g_logdev_glob_count, FakeKernel::Glob};
+  Scoped<logdev_read_char_fn_t> keys{g_logdev_read_char, FakeKernel::ReadChar};
 
-  LogDevTest() {
-    FakeKernel::k() = &kernel;
-    g_shell_runner = FakeKernel::Shell;
-    g_logdev_text_out = FakeKernel::TextOut;
-    g_logdev_statvfs = FakeKernel::Statvfs;
-    g_logdev_glob_count = FakeKernel::Glob;
-    g_logdev_read_char = FakeKernel::ReadChar;
-    g_nodelay = 0;
-    sys.MakeDir("/proc");
-  }
-  ~LogDevTest() override {
-    g_nodelay = saved_nodelay;
-    g_shell_runner = saved_shell;
-    g_logdev_text_out = saved_text;
-    g_logdev_statvfs = saved_statvfs;
-    g_logdev_glob_count = saved_glob;
-    g_logdev_read_char = saved_read;
-  }
+  LogDevTest() { sys.MakeDir("/proc"); }
   void Drive(const std::string& name, const char* usb, int minor = 0) {
     fake_drive d;
     d.node = false;
@@ -176,20 +154,17 @@ TEST_F(LogDevTest, ReadOnlyOrFullSticksAreRejected) {
   EXPECT_EQ("", mgr.log_device_name);
 }
 
+// The disk of a partition, and whether it is removable (USB or floppy: 0).
 TEST_F(LogDevTest, PartitionToDiskAndWhetherItIsRemovable) {
   Drive("sdb", "usb1");
   Drive("nvme0n1", nullptr);
   sys.MakeDir("/sys/block/fd0");
-  struct row {
-    const char* name;
-    int rc;
-    const char* disk;
-  } rows[] = {{"sdb12", 0, "sdb"}, {"fd0", 0, "fd0"}, {"nvme0n1p3", 1, "nvme0n1"}, {"", -1, ""}, {"zz9", -1, ""}};
-  for (const row& r : rows) {
+  for (auto r : std::vector<std::tuple<const char*, int, const char*>>{
+           {"sdb12", 0, "sdb"}, {"fd0", 0, "fd0"}, {"nvme0n1p3", 1, "nvme0n1"}, {"", -1, ""}, {"zz9", -1, ""}}) {
     CLogDev rec;
-    rec.name = r.name;
-    EXPECT_EQ(r.rc, mgr.CheckLogDevicePartition(rec)) << r.name;
-    EXPECT_EQ(r.disk, rec.disk) << r.name;
+    rec.name = std::get<0>(r);
+    EXPECT_EQ(std::get<1>(r), mgr.CheckLogDevicePartition(rec)) << rec.name;
+    EXPECT_EQ(std::get<2>(r), rec.disk) << rec.name;
   }
 }
 

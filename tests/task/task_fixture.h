@@ -8,24 +8,16 @@
 #include <atomic>
 #include <vector>
 
+#include "support/scoped.h"
 #include "task/task_commands.h"
 #include "task/wipe_task.h"
 
 class TaskSeams {
  public:
-  TaskSeams() : sleep(g_task_sleep), reboot(g_reboot), wait(g_power_cycle_wait_over), delay(g_additional_drive_delay) {
-    g_task_sleep = [] { ++sleeps(); usleep(2000); };
-    g_reboot = [](int id) { reboots().push_back(id); return 0; };
-    g_power_cycle_wait_over = [] { return wait_over().load(); };
+  TaskSeams() {
     wait_over() = false;
     reboots().clear();
     sleeps() = 0;
-  }
-  ~TaskSeams() {
-    g_task_sleep = sleep;
-    g_reboot = reboot;
-    g_power_cycle_wait_over = wait;
-    g_additional_drive_delay = delay;
   }
   static std::atomic<bool>& wait_over() {
     static std::atomic<bool> v{false};
@@ -41,10 +33,9 @@ class TaskSeams {
   }
 
  private:
-  task_sleep_fn_t sleep;
-  reboot_fn_t reboot;
-  wait_over_fn_t wait;
-  int delay;
+  Scoped<task_sleep_fn_t> sleep{g_task_sleep, [] { ++sleeps(), usleep(2000); }};
+  Scoped<reboot_fn_t> reboot{g_reboot, [](int id) { return reboots().push_back(id), 0; }};
+  Scoped<wait_over_fn_t> wait{g_power_cycle_wait_over, [] { return wait_over().load(); }};
 };
 
 // Waits (with a generous limit that only catches a hang) until pred holds.
