@@ -30,8 +30,9 @@ class Busy : public CCommand {
 
 class MainWindowTest : public ::testing::Test {
  protected:
-  int flags[5] = {g_manual, g_wipe_all, g_testmode, g_nodelay, g_debuglevel};
-  task_starter_fn_t saved_starter = g_task_starter;
+  Scoped<int> manual{g_manual, 0}, wipe_all{g_wipe_all, 0}, testmode{g_testmode, 0}, nodelay{g_nodelay, 1},
+      debug{g_debuglevel, 0};
+  Scoped<task_starter_fn_t> starter{g_task_starter, [](CWipeTask*, CBlkDevMgr*) { return 0; }};
   FakeSys sys;
   Monitor monitor;
   SchemeScope schemes;
@@ -40,9 +41,6 @@ class MainWindowTest : public ::testing::Test {
   CMainWindow* wnd = nullptr;
 
   MainWindowTest() {
-    g_manual = g_wipe_all = g_testmode = g_debuglevel = 0;
-    g_nodelay = 1;
-    g_task_starter = [](CWipeTask*, CBlkDevMgr*) { return 0; };
     schemes.Add("First scheme", {MakePass(PASS_ZERO, false)});
     schemes.Add("Second scheme", {MakePass(PASS_ZERO, false)});
     g_scheme.default_index = 0;
@@ -51,8 +49,6 @@ class MainWindowTest : public ::testing::Test {
     vt.reset();  // the windows go while the manager is there
     for (int i = 0; i < mgr.GetCount(); ++i)
       while (mgr.GetBlkDev(i)->IsQueueRunning()) usleep(2000);
-    g_manual = flags[0], g_wipe_all = flags[1], g_testmode = flags[2], g_nodelay = flags[3], g_debuglevel = flags[4];
-    g_task_starter = saved_starter;
     g_wipe_task.started = false;
   }
   void Drive(const std::string& name, uint64_t mib, const std::string& model) {

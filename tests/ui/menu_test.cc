@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "ui/menu.h"
-#include "ui_fixture.h"
 
 namespace {
 
@@ -60,21 +59,6 @@ TEST(Menu, CommandsMenuSkipsHiddenCommands) {
   m.OnKey(13);
   EXPECT_EQ(3, m.Result());
   EXPECT_EQ("Standby", m.ItemText(1));
-}
-
-TEST(Menu, PopupShowsChecksAndReturnsTheChoice) {
-  VirtualTerminal vt(25, 80);
-  ASSERT_TRUE(vt.Ok());
-  CMenu m;
-  m.SetMenuMode(CMenu::MODE_CHECK);
-  const char* items[] = {"Enable verification", "Reset DCO"};
-  m.SetMenuItemArray(2, items);
-  m.SetCheck(1, 1);
-  static std::string seen;
-  g_key_source = [] { return seen = VirtualTerminal::All(), 13; };
-  EXPECT_EQ(0, m.Popup(stdscr, -1, -1, &g_scr));
-  EXPECT_NE(std::string::npos, seen.find("[ ] Enable verification")) << seen;
-  EXPECT_NE(std::string::npos, seen.find("[*] Reset DCO")) << seen;
 }
 
 TEST(NumberBox, TypingClampsToTheRangeAndQCancels) {

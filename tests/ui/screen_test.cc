@@ -12,13 +12,6 @@ TEST(Markup, SplitsIntoReverseAndNormalRuns) {
   EXPECT_EQ((runs{{"100% done", false}}), markup_segments("100%% done"));
   EXPECT_EQ((runs{{"x", false}, {"y", true}}), markup_segments("x%y"));
   EXPECT_TRUE(markup_segments(nullptr).empty());
-  VirtualTerminal vt(25, 80);
-  ASSERT_TRUE(vt.Ok());
-  pretty_strout(stdscr, 3, 1, "% ? %-Help%open");
-  waddstr(stdscr, "z");
-  EXPECT_EQ(" ? -Helpopenz", VirtualTerminal::Row(3).substr(1, 13));
-  for (int x : {1, 3, 9}) EXPECT_TRUE(VirtualTerminal::Reverse(3, x)) << x;
-  for (int x : {4, 13}) EXPECT_FALSE(VirtualTerminal::Reverse(3, x)) << x;
 }
 
 // A window that records what the loop asks of it.
@@ -57,17 +50,6 @@ TEST(WindowLoop, OffersKeysTopDownAndRepaintsUpwards) {
   g_scr.DelWindow(g_scr.Windows().back());
   EXPECT_EQ(1, g_scr.Redraw(0));
   EXPECT_EQ((std::vector<std::string>{"c deleted", "a draw 1", "b draw 1"}), log);
-}
-
-TEST(TextOut, StandardOutputBeforeTheScreenExists) {
-  testing::internal::CaptureStdout();
-  text_out(3, 4, "Searching", true);
-  text_out(3, 4, "plain", false);
-  EXPECT_EQ("\nSearching\nplain", testing::internal::GetCapturedStdout());
-  VirtualTerminal vt(25, 80);
-  ASSERT_TRUE(vt.Ok());
-  text_out(2, 5, "hello", true);
-  EXPECT_EQ("hello", VirtualTerminal::Row(2).substr(5, 5));
 }
 
 }  // namespace

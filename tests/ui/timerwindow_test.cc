@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/scoped.h"
 #include "ui/timerwindow.h"
 #include "ui_fixture.h"
 
@@ -13,16 +14,12 @@ int g_starts = 0;
 class TimerTest : public ::testing::Test {
  protected:
   VirtualTerminal vt{25, 80};
-  task_starter_fn_t saved = g_task_starter;
+  Scoped<task_starter_fn_t> starter{g_task_starter, [](CWipeTask*, CBlkDevMgr*) { return ++g_starts, 0; }};
   LogCapture logs;
   int dummy = 0;
   CBlkDevMgr* mgr = reinterpret_cast<CBlkDevMgr*>(&dummy);
   CWipeTask* task = reinterpret_cast<CWipeTask*>(&dummy);
-  TimerTest() {
-    g_task_starter = [](CWipeTask*, CBlkDevMgr*) { return ++g_starts, 0; };
-    g_starts = 0;
-  }
-  ~TimerTest() override { g_task_starter = saved; }
+  TimerTest() { g_starts = 0; }
   CTimerWindow* Countdown(int seconds, CBlkDevMgr* m, CWipeTask* t) {
     CTimerWindow* w = new CTimerWindow(m, t);
     EXPECT_EQ(0, w->Create(stdscr, 0, 0, 0, 0));

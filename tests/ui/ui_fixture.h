@@ -79,7 +79,6 @@ class VirtualTerminal {
     for (int y = 0; y < LINES; ++y) s += Row(y) + "\n";
     return s;
   }
-  static bool Reverse(int y, int x) { return (mvwinch(stdscr, y, x) & A_REVERSE) != 0; }
   static void Keys(std::initializer_list<int> keys) { FakeInput::Keys().insert(FakeInput::Keys().end(), keys); }
 
  private:
