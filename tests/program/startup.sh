@@ -2,7 +2,8 @@
 # Start-up of the real program in the sandbox, what the VM tests do not
 # vary: the option texts the environment gives (only y, Y and 1 mean yes),
 # SCHEME matched against the scheme's path, VERIFY_LAST_PASS, empty lines of
-# the machine description left out, and the log copy in the /log directory.
+# the machine description left out, the log copy in the /log directory, and
+# the refusal to start without a usable scheme.
 set -u
 PROGRAM=$1
 . "$(dirname "$0")/lib/sandbox.sh"
@@ -37,4 +38,17 @@ rm -f "$SANDBOX_OUT"/*.log
 printf q | sandbox_run "$PROGRAM" TERM=xterm SCHEME=RANDOM VERIFY_LAST_PASS=1 > /dev/null 2>&1
 check "SCHEME matched against the path" grep -qF "'1-pass Random' scheme selected" "$SANDBOX_OUT/zorvane.log"
 check "VERIFY_LAST_PASS enables verification" grep -qF "Verification enabled" "$SANDBOX_OUT/zorvane.log"
+
+# No usable scheme: exit status 255 and the message, nothing else; no drive touched.
+sandbox_add_drive sda 1 "Disk Alpha" ACME
+rm -f "$SANDBOX_OUT"/*.log
+cat > "$SANDBOX/hook.sh" <<'HOOK'
+rm -rf "$R/tmp/scheme"/*
+printf '[only a name]\n' > "$R/tmp/scheme/broken.txt"
+HOOK
+SANDBOX_HOOK=$SANDBOX/hook.sh sandbox_run "$PROGRAM" WIPE_ALL_DISKS=1 USE_NODELAY=1 < /dev/null > /dev/null 2> "$SANDBOX/stderr"
+check "exit status 255 without schemes" [ $? = 255 ]
+check "the error message alone on standard error" [ "$(cat "$SANDBOX/stderr")" = "Error: Unable to load wiping schemes." ]
+check "fatal line in the session log" grep -qF "Fatal error. No wiping schemes available" "$SANDBOX_OUT/zorvane.log"
+check "the drive untouched" cmp -s "$(sandbox_image sda)" <(head -c 1M /dev/zero)
 exit $fail
