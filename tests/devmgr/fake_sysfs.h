@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -54,6 +55,11 @@ class FakeSys : public TempRoot {
   // Takes the name out of /sys/block; the image stays for the test to read.
   void RemoveDrive(const std::string& name) { Shell("rm -rf '" + Path("/sys/block/" + name) + "'"); }
   void Shell(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+  // Whether the image still holds nothing but its original fill.
+  bool Untouched(const std::string& name) {
+    std::vector<unsigned char> img = ReadImage(name);
+    return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
+  }
 };
 
 class FakeIoctl {

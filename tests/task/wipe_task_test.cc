@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
-#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <set>
@@ -75,10 +74,6 @@ class WipeTaskTest : public ::testing::Test {
     mgr.AddDevice(name.c_str());
     return mgr.GetBlkDev(mgr.GetCount() - 1);
   }
-  bool Untouched(const std::string& name) {
-    std::vector<unsigned char> img = sys.ReadImage(name);
-    return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
-  }
 };
 
 TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
@@ -135,10 +130,10 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedReadyDrivesNeverTheLogDisk) {
   task.StartOnAdditionalDrive(sdb, &mgr);
   task.StartOnAdditionalDrive(sdc, &mgr);
   ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
-  EXPECT_FALSE(Untouched("sda"));
+  EXPECT_FALSE(sys.Untouched("sda"));
   for (auto& d : {sdb, sdc}) {
     EXPECT_TRUE(d->queue.empty()) << d->name;
-    EXPECT_TRUE(Untouched(d->name)) << d->name;
+    EXPECT_TRUE(sys.Untouched(d->name)) << d->name;
   }
   EXPECT_EQ("gate", Queue(sdd));
   busy->Open();
@@ -161,6 +156,6 @@ TEST_F(WipeTaskTest, ASecondStartSharesTheCheckpoints) {
   EXPECT_TRUE(sda->IsQueueRunning()) << "the first drive did not wait for the later one";
   Release("sdb");
   EXPECT_TRUE(eventually([&] { return !sda->IsQueueRunning() && !sdb->IsQueueRunning(); }));
-  EXPECT_FALSE(Untouched("sda"));
-  EXPECT_FALSE(Untouched("sdb"));
+  EXPECT_FALSE(sys.Untouched("sda"));
+  EXPECT_FALSE(sys.Untouched("sdb"));
 }

@@ -4,8 +4,6 @@
 // session's options.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
 #include "task/wipe_task.h"
@@ -71,10 +69,6 @@ class MainWindowTest : public ::testing::Test {
   }
   std::shared_ptr<CBlkDev> Dev(int i) { return mgr.GetBlkDev(i); }
   bool Shows(const std::string& text) { return VirtualTerminal::All().find(text) != std::string::npos; }
-  bool Untouched(const std::string& name) {
-    std::vector<unsigned char> img = sys.ReadImage(name);
-    return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
-  }
 };
 
 TEST_F(MainWindowTest, RowsAndDetailsShowSizeModelHiddenAreaAndState) {
@@ -133,8 +127,8 @@ TEST_F(MainWindowTest, SelectAndWipeKeys) {
   wnd->OnInput(KEY_UP);
   wnd->OnInput('s');
   wnd->OnInput('w');
-  EXPECT_TRUE(Dev(0)->IsQueueRunning() || !Untouched("sda"));
-  EXPECT_TRUE(Dev(1)->IsQueueRunning() || !Untouched("sdb"));
+  EXPECT_TRUE(Dev(0)->IsQueueRunning() || !sys.Untouched("sda"));
+  EXPECT_TRUE(Dev(1)->IsQueueRunning() || !sys.Untouched("sdb"));
   EXPECT_EQ(2u, g_scr.Windows().size());
 }
 
@@ -150,7 +144,7 @@ TEST_F(MainWindowTest, DiskMenuRunsAndCancels) {
   VirtualTerminal::Keys({13});
   wnd->OnInput('d');
   while (Dev(0)->GetCurrentCommand()) usleep(2000);
-  EXPECT_FALSE(Untouched("sda"));
+  EXPECT_FALSE(sys.Untouched("sda"));
 
   std::shared_ptr<Busy> busy(new Busy);
   Dev(0)->SetCurrentCommand(busy);
