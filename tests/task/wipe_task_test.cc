@@ -54,16 +54,10 @@ class WipeTaskTest : public ::testing::Test {
   SchemeScope schemes;
   CBlkDevMgr mgr;
   CWipeTask task;
-  int saved[3] = {g_scheme.reset_hpa, g_scheme.reset_dco, g_scheme.ata_erase};
+  Scoped<int> hpa{g_scheme.reset_hpa, 0}, dco{g_scheme.reset_dco, 0}, erase{g_scheme.ata_erase, 0};
 
-  WipeTaskTest() {
-    g_scheme.reset_hpa = g_scheme.reset_dco = g_scheme.ata_erase = 0;
-    schemes.Add("Zeros", {MakePass(PASS_ZERO, true)});
-  }
+  WipeTaskTest() { schemes.Add("Zeros", {MakePass(PASS_ZERO, true)}); }
   ~WipeTaskTest() override {
-    g_scheme.reset_hpa = saved[0];
-    g_scheme.reset_dco = saved[1];
-    g_scheme.ata_erase = saved[2];
     Release();
     for (int i = 0; i < mgr.GetCount(); ++i) eventually([&] { return !mgr.GetBlkDev(i)->IsQueueRunning(); });
     g_wipe_write = pwrite64;
