@@ -9,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "support/scoped.h"
 #include "ui/screen.h"
 
 struct FakeInput {
@@ -39,36 +40,18 @@ struct FakeClock {
 
 class VirtualTerminal {
  public:
-  VirtualTerminal(int lines, int cols)
-      : saved_init(g_curses_init), saved_keys(g_key_source), saved_clock(g_ui_clock) {
+  VirtualTerminal(int lines, int cols) {
     size() = {lines, cols};
-    g_curses_init = [] {
-      term().out = fopen("/dev/null", "w");
-      term().in = fopen("/dev/null", "r");
-      term().screen = newterm("xterm", term().out, term().in);
-      if (!term().screen) return (WINDOW*)nullptr;
-      set_term(term().screen);
-      resizeterm(size().first, size().second);
-      return stdscr;
-    };
-    g_key_source = &FakeInput::Next;
-    g_ui_clock = [] { return FakeClock::Now(); };
     FakeInput::Keys().clear();
     FakeInput::Underflow() = false;
     ok = g_scr.Init() == 1;
   }
   ~VirtualTerminal() {
     g_scr.Shutdown();
-    if (term().screen) delscreen(term().screen);
-    for (FILE* f : {term().out, term().in})
-      if (f) fclose(f);
-    term() = {};
-    g_curses_init = saved_init;
-    g_key_source = saved_keys;
-    g_ui_clock = saved_clock;
+    if (screen()) delscreen(screen());
+    screen() = nullptr;
   }
   bool Ok() const { return ok; }
-
   static std::string Row(int y) {
     std::string s;
     for (int x = 0; x < COLS; ++x) s += (char)(mvwinch(stdscr, y, x) & A_CHARTEXT);
@@ -82,20 +65,24 @@ class VirtualTerminal {
   static void Keys(std::initializer_list<int> keys) { FakeInput::Keys().insert(FakeInput::Keys().end(), keys); }
 
  private:
-  struct terminal {
-    SCREEN* screen = nullptr;
-    FILE *out = nullptr, *in = nullptr;
-  };
-  static terminal& term() {
-    static terminal t;
-    return t;
+  static SCREEN*& screen() {
+    static SCREEN* s = nullptr;
+    return s;
   }
   static std::pair<int, int>& size() {
     static std::pair<int, int> s;
     return s;
   }
-  curses_init_fn_t saved_init;
-  key_source_fn_t saved_keys;
-  ui_clock_fn_t saved_clock;
+  static WINDOW* Init() {
+    static FILE* out = fopen("/dev/null", "w");
+    static FILE* in = fopen("/dev/null", "r");
+    if (!(screen() = newterm("xterm", out, in))) return nullptr;
+    set_term(screen());
+    resizeterm(size().first, size().second);
+    return stdscr;
+  }
+  Scoped<curses_init_fn_t> init{g_curses_init, &Init};
+  Scoped<key_source_fn_t> keys{g_key_source, &FakeInput::Next};
+  Scoped<ui_clock_fn_t> clock{g_ui_clock, [] { return FakeClock::Now(); }};
   bool ok = false;
 };
