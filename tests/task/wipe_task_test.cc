@@ -59,6 +59,9 @@ class WipeTaskTest : public ::testing::Test {
   WipeTaskTest() { schemes.Add("Zeros", {MakePass(PASS_ZERO, true)}); }
   ~WipeTaskTest() override {
     Release();
+    // A queue left unrun (a test failing) would hold the others at the last checkpoint.
+    for (int i = 0; i < mgr.GetCount(); ++i)
+      if (!mgr.GetBlkDev(i)->IsQueueRunning()) mgr.GetBlkDev(i)->ClearCommandQueue();
     for (int i = 0; i < mgr.GetCount(); ++i) eventually([&] { return !mgr.GetBlkDev(i)->IsQueueRunning(); });
     g_wipe_write = pwrite64;
   }
@@ -123,14 +126,12 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedReadyDrivesNeverTheLogDisk) {
   EXPECT_TRUE(task.started);
   task.StartOnAdditionalDrive(sdb, &mgr);
   task.StartOnAdditionalDrive(sdc, &mgr);
-  ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
-  EXPECT_FALSE(sys.Untouched("sda"));
-  for (auto& d : {sdb, sdc}) {
-    EXPECT_TRUE(d->queue.empty()) << d->name;
-    EXPECT_TRUE(sys.Untouched(d->name)) << d->name;
-  }
   EXPECT_EQ("gate", Queue(sdd));
   busy->Open();
+  for (auto& d : {sdb, sdc}) ASSERT_TRUE(d->queue.empty()) << d->name;
+  ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
+  EXPECT_FALSE(sys.Untouched("sda"));
+  for (auto& d : {sdb, sdc}) EXPECT_TRUE(sys.Untouched(d->name)) << d->name;
 }
 
 // A second start (W once more, for drives selected after the first) joins
