@@ -1,6 +1,8 @@
 #include "app/log.h"
 
 #include <log4cplus/configurator.h>
+#include <log4cplus/fileappender.h>
+#include <log4cplus/helpers/property.h>
 #include <log4cplus/hierarchy.h>
 #include <stdio.h>
 
@@ -27,22 +29,40 @@ CLogMgr::~CLogMgr() {
   unbound.clear();
 }
 
+// Whether the session log has somewhere to go. log4cplus does not throw for
+// a missing configuration, an unknown appender class or a file it cannot
+// open: it leaves the appender out, or keeps one that writes nothing. So the
+// "wipe" logger must have an appender, and each of its file appenders a file
+// that opens for appending.
+static bool wipe_log_usable(const char* file) {
+  log4cplus::SharedAppenderPtrList list = g_wipe_log.getAllAppenders();
+  if (list.empty()) return false;
+  log4cplus::helpers::Properties props{log4cplus::tstring(file)};
+  for (auto& app : list) {
+    if (!dynamic_cast<log4cplus::FileAppender*>(app.get())) continue;
+    log4cplus::tstring path = props.getProperty("log4cplus.appender." + app->getName() + ".File");
+    if (path.empty() || !std::ofstream(path, std::ios::app)) return false;
+  }
+  return true;
+}
+
 int CLogMgr::Startup(const char* file) {
+  if (!file) file = "wipe-log.cfg";
   try {
     log4cplus::Logger root = log4cplus::Logger::getRoot();
     log4cplus::Hierarchy& h = log4cplus::Logger::getDefaultHierarchy();
-    log4cplus::PropertyConfigurator::doConfigure(file ? file : "wipe-log.cfg", h, 0);
+    log4cplus::PropertyConfigurator::doConfigure(file, h, 0);
     LOG_INFO(root, "*************** Session started *********************");
     for (const char* name : {"LOG_MSGS", "LOG_CIFS"}) {
       CLogErrorHandler* h = new CLogErrorHandler(name);
       handlers.push_back(h);
       if (!h->IsBound()) unbound.emplace_back(h);
     }
-    return 0;
+    if (wipe_log_usable(file)) return 0;
   } catch (...) {
-    fputs("Warning: error in logger subsystem initialization\n", stderr);
-    return -1;
   }
+  fputs("Warning: error in logger subsystem initialization\n", stderr);
+  return -1;
 }
 
 void CLogMgr::ProcessAppendersErrorHandlers() {

@@ -1,5 +1,8 @@
 #include "app/paths.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,7 +20,21 @@ static int default_runner(const char* cmdline) {
 
 shell_runner_t g_shell_runner = default_runner;
 
-int run_shell(const char* cmdline) { return g_shell_runner(cmdline); }
+std::atomic<bool> g_shell_stderr_to_log{false};
+
+int run_shell(const char* cmdline) {
+  if (!g_shell_stderr_to_log) return g_shell_runner(cmdline);
+  // Error output inherited from the program would land in the middle of the
+  // screen.
+  std::string target = sys_path("/tmp/xdebug.log");
+  int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+  if (fd < 0)
+    target = "/dev/null";
+  else
+    close(fd);
+  std::string wrapped = "{ " + std::string(cmdline) + "\n} 2>>'" + target + "'";
+  return g_shell_runner(wrapped.c_str());
+}
 
 #include <sys/ioctl.h>
 

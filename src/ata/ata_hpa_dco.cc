@@ -47,9 +47,10 @@ int CBlkDevAta::ResetHPA(int vv) {
   int fd = OpenNode();
   if (fd < 0) return -1;
   uint64_t sectors = GetHPASize(fd, lba_level) / 512;
-  // A native maximum address of 0 is unusable, and so is a failed query (it
-  // has been logged already).
+  // A native maximum address of 0 is unusable, and so is a failed query; the
+  // operator learns of the failed query, which leaves the area in place.
   if (sectors <= 1) {
+    if (sectors == 0) LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
     close(fd);
     return -1;
   }

@@ -133,7 +133,9 @@ int CAtaInfo::get_rotation_rate() const { return words[217]; }
 
 int CAtaInfo::get_secure_erase_time(bool enhanced) const {
   if (get_security_level() == LEVEL_NONE) return 0;
-  return 2 * (int)words[enhanced ? 90 : 89];
+  // Bit 15 marks the extended format, whose time is bits 14:0; the short
+  // format leaves bits 14:8 zero. Both count in units of 2 minutes.
+  return 2 * (int)(words[enhanced ? 90 : 89] & 0x7FFF);
 }
 
 uint64_t CAtaInfo::get_size() const {

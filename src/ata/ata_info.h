@@ -31,7 +31,7 @@ class CAtaInfo {
   int get_trim_level() const;
   int get_sanitize_level() const;
   int get_rotation_rate() const;
-  // Minutes.
+  // Minutes (IDENTIFY words 89/90, short or extended format).
   int get_secure_erase_time(bool enhanced) const;
   // Sectors.
   uint64_t get_size() const;

@@ -8,7 +8,7 @@
 #include "ata/ata_blocks.h"
 #include "ata/blkdev_ata.h"
 
-int CBlkDevAta::ParseSmartData(unsigned char* data) {
+int CBlkDevAta::ParseSmartData(unsigned char* data, blkdev_info_t& into) {
   if (!data) return -1;
   unsigned sum = ata_sector_sum(data);
   if (sum != 0) {
@@ -21,23 +21,23 @@ int CBlkDevAta::ParseSmartData(unsigned char* data) {
     int short_sec = data[372] * 60;
     if (short_sec) {
       LOG_TRACE(g_dbg_log, name << ": SMART test. Short[sec] = " << short_sec);
-      AddUninterruptible(&CmdSmartTest, _cmd_param{short_sec, 0}, short_sec, "SMART short test",
+      AddUninterruptible(into.commands, &CmdSmartTest, _cmd_param{short_sec, 0}, short_sec, "SMART short test",
                          BLKDEV_CMD_SMART_SHORT);
     }
     int conveyance = data[374] * 60;
     if (conveyance) {
       LOG_TRACE(g_dbg_log, name << ": SMART test. Conveyance[sec] = " << conveyance);
-      AddUninterruptible(&CmdSmartTest, _cmd_param{conveyance, 1}, conveyance, "SMART conveyance test",
+      AddUninterruptible(into.commands, &CmdSmartTest, _cmd_param{conveyance, 1}, conveyance, "SMART conveyance test",
                          BLKDEV_CMD_SMART_CONVEYANCE);
     }
   }
   // Reallocated Sectors Count; every entry with that ID is taken.
   uint64_t raw = 0;
   for (int i = smart_find_attribute(data, 5, 0, &raw); i >= 0; i = smart_find_attribute(data, 5, i + 1, &raw)) {
-    bad_sectors = raw;
+    into.bad_sectors = raw;
     char line[64];
     snprintf(line, sizeof line, "Bad sectors: %lld", (long long)raw);
-    details.push_back(line);
+    into.details.push_back(line);
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "ata/ata_transport.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <linux/hdreg.h>
 #include <scsi/sg.h>
 #include <stdio.h>
@@ -137,15 +138,132 @@ int CSgSatl::RunAta16Command(int fd, ata_data* cmd, int timeout) { return RunSat
 
 int CSgSatl::RunAta12Command(int fd, ata_data* cmd, int timeout) { return RunSat(fd, cmd, timeout, true); }
 
-int sat_check_sense(const unsigned char* sense) {
-  int rc = (sense[0] == 0x72 && sense[7] == 14 && sense[8] == 0x09 && sense[9] == 0x0C) ? 0 : 71;
-  if (sense[11] & 0x04) rc = 125;
-  if (sense[21] & 0x01) rc = 5;
-  return rc;
+unsigned sat_timeout_ms(int seconds) {
+  if (seconds <= 0) return 5000u;
+  uint64_t ms = (uint64_t)seconds * 1000u;
+  return ms > UINT_MAX ? UINT_MAX : (unsigned)ms;
+}
+
+sat_result_t sat_decode_sense(const unsigned char* s) {
+  sat_result_t r;
+  memset(&r, 0, sizeof r);
+  int code = s[0] & 0x7F;
+  bool valid;
+  if (code == 0x70 || code == 0x71) {
+    // ERROR, STATUS, DEVICE, COUNT(7:0) in the information field, the flags
+    // and LBA(23:0) in the command-specific field. The Linux of Debian 12
+    // (6.1) writes the same fields 5 bytes further on, leaving VALID and the
+    // information field zero; a STATUS of 0 is no ATA result, so an empty
+    // information field means that layout.
+    bool shifted = !(s[0] & 0x80) && !s[3] && !s[4] && !s[5] && !s[6];
+    const unsigned char* regs = s + (shifted ? 8 : 3);
+    const unsigned char* csi = s + (shifted ? 16 : 8);
+    r.error = regs[0];
+    r.status = regs[1];
+    r.device = regs[2];
+    r.count = regs[3];
+    r.count_upper_unknown = (csi[0] & 0x40) != 0;
+    r.lba_upper_unknown = (csi[0] & 0x20) != 0;
+    memcpy(r.lba, csi + 1, 3);
+    // Completed: RECOVERED ERROR with "ATA pass-through information
+    // available", or ABORTED COMMAND with no more said (libata's answer when
+    // STATUS shows DRQ, as some drives leave it after a PIO read) from a drive
+    // that is ready, not busy and without a device fault. Other sense keys
+    // carry the registers of a failed command: ERR and ABRT decide below.
+    int key = s[2] & 0x0F, asc = s[12], ascq = s[13];
+    bool ready = (r.status & 0xE0) == 0x40;
+    valid = s[7] >= 10 &&
+            ((key == 0x01 && asc == 0x00 && ascq == 0x1D) || (key == 0x0B && asc == 0 && ascq == 0 && ready));
+  } else {
+    valid = s[0] == 0x72 && s[7] == 14 && s[8] == 0x09 && s[9] == 0x0C;
+    r.error = s[11];
+    r.status = s[21];
+    r.device = s[20];
+    r.count = (uint16_t)(s[12] << 8 | s[13]);
+    for (int i = 0; i < 3; ++i) {
+      r.lba[i] = s[15 + 2 * i];
+      r.lba[3 + i] = s[14 + 2 * i];
+    }
+  }
+  r.rc = valid ? 0 : 71;
+  if (r.error & 0x04) r.rc = 125;
+  if (r.status & 0x01) r.rc = 5;
+  return r;
 }
 
 int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
   if (!cmd || !data_buf) return -1;
+  ata_data before = *cmd;
+  bool unknown = false;
+  int rc = Exchange(fd, cmd, timeout, cdb12, &unknown);
+  if (rc != 0 || !unknown) return rc;
+  // Fixed-format sense could not carry LBA(47:24). Only the maximum address
+  // commands return an address the program reads: get their upper bytes
+  // another way, or report the address unavailable, never truncated.
+  switch (cmd->command & 0xFF) {
+    case ATA_CMD_READ_NATIVE_MAX_EXT:
+      rc = NativeMaxUpper(fd, cmd);
+      break;
+    case ATA_CMD_SET_MAX_EXT:
+      rc = SetMaxUpper(fd, cmd);
+      break;
+    default:
+      return 0;  // not returned, like FEATURE and COMMAND
+  }
+  if (rc != 0) {
+    char line[160];
+    snprintf(line, sizeof line, "%s command (%02X/%02X) address above 24 bits not in fixed-format sense: unavailable.",
+             cdb12 ? "ATA12-SAT" : "ATA16-SAT", before.command & 0xFF, before.feature & 0xFF);
+    LOG_ERROR(g_ll_log, line);
+    *cmd = before;
+  }
+  return rc;
+}
+
+// READ NATIVE MAX ADDRESS returns all 28 bits of its answer in fixed format;
+// a drive whose native maximum does not fit answers 0FFFFFFFh, and then the
+// address stays unknown. READ NATIVE MAX ADDRESS EXT goes out once more after
+// it, because SET MAX ADDRESS EXT must follow that command directly.
+int CSgSatl::NativeMaxUpper(int fd, ata_data* cmd) {
+  uint32_t low = (uint32_t)(cmd->lba[2] << 16 | cmd->lba[1] << 8 | cmd->lba[0]);
+  ata_data n28(ATA_CMD_READ_NATIVE_MAX);
+  n28.head = 0x40;
+  bool unknown = false;
+  int rc = Exchange(fd, &n28, 0, false, &unknown);
+  uint32_t native = n28.lba28();
+  bool fits = rc == 0 && native < 0x0FFFFFFF && native >> 24 && (native & 0xFFFFFF) == low;
+  ata_data again(ATA_CMD_READ_NATIVE_MAX_EXT);
+  again.head = 0x40;
+  rc = Exchange(fd, &again, 0, false, &unknown);
+  if (rc != 0) return rc;
+  if (!fits || memcmp(again.lba, cmd->lba, 3) != 0) return SAT_VALUE_UNAVAILABLE;
+  cmd->lba[3] = (uint8_t)(native >> 24);
+  cmd->lba[4] = cmd->lba[5] = 0;
+  return 0;
+}
+
+// SET MAX ADDRESS EXT returns the address it set; the drive reports the same
+// limit in IDENTIFY words 100-103 (maximum address + 1, all 48 bits in data).
+int CSgSatl::SetMaxUpper(int fd, ata_data* cmd) {
+  unsigned char id[512];
+  ata_data ident(ATA_CMD_IDENTIFY);
+  ident.count = 1;
+  ident.direction = ata_data::DIR_IN;
+  ident.in_size = sizeof id;
+  ident.buffer = id;
+  bool unknown = false;
+  int rc = Exchange(fd, &ident, 0, false, &unknown);
+  if (rc != 0) return rc;
+  uint64_t sectors = 0;
+  for (int w = 103; w >= 100; --w) sectors = sectors << 16 | (uint64_t)(id[2 * w] | id[2 * w + 1] << 8);
+  uint64_t max = sectors - 1;
+  uint32_t low = (uint32_t)(cmd->lba[2] << 16 | cmd->lba[1] << 8 | cmd->lba[0]);
+  if (sectors == 0 || max >> 48 || !(max >> 24) || (max & 0xFFFFFF) != low) return SAT_VALUE_UNAVAILABLE;
+  cmd->set_lba48(max);
+  return 0;
+}
+
+int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_upper_unknown) {
   // PROTOCOL << 1 | EXTEND, and the T_DIR/BYT_BLOK/T_LENGTH byte, by direction.
   static const unsigned char proto[4] = {0x07, 0x09, 0x0B, 0x0D};
   static const unsigned char flags[4] = {0x20, 0x2E, 0x26, 0x26};
@@ -167,8 +285,7 @@ int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
   io.mx_sb_len = sizeof sense;
   io.cmdp = cdb;
   io.sbp = sense;
-  io.timeout = timeout ? (unsigned)timeout * 1000u : 5000u;
-
+  io.timeout = sat_timeout_ms(timeout);
   if (cdb12) {
     cdb[0] = 0xA1;
     cdb[3] = (uint8_t)cmd->feature;
@@ -223,27 +340,25 @@ int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
     snprintf(line, sizeof line, "%s command (%02X/%02X) failed. %s.", form, cmd->command & 0xFF,
              cmd->feature & 0xFF, strerror(err));
     LOG_ERROR(g_ll_log, line);
-    log_status_line(sense[21], sense[11], sense[13], sense[15], sense[17], sense[19]);
+    sat_result_t r = sat_decode_sense(sense);
+    log_status_line(r.status, r.error, r.count & 0xFF, r.lba[0], r.lba[1], r.lba[2]);
     return rc;
   }
-  rc = sat_check_sense(sense);
+  sat_result_t r = sat_decode_sense(sense);
+  rc = r.rc;
   if (rc != 0) {
     int n = snprintf(line, sizeof line, "%s command (%02X/%02X) bad sense: ", form, cmd->command & 0xFF,
                      cmd->feature & 0xFF);
     for (int i = 0; i < 22 && n > 0 && n < (int)sizeof line; ++i)
       n += snprintf(line + n, sizeof line - (size_t)n, " %02X", sense[i]);
     LOG_ERROR(g_ll_log, line);
-    log_status_line(sense[21], sense[11], sense[13], sense[15], sense[17], sense[19]);
+    log_status_line(r.status, r.error, r.count & 0xFF, r.lba[0], r.lba[1], r.lba[2]);
     return rc;
   }
-  cmd->count = sense[13];
-  cmd->head = sense[20];
-  cmd->lba[0] = sense[15];
-  cmd->lba[1] = sense[17];
-  cmd->lba[2] = sense[19];
-  cmd->lba[3] = sense[14];
-  cmd->lba[4] = sense[16];
-  cmd->lba[5] = sense[18];
+  cmd->count = r.count_upper_unknown ? (uint16_t)((cmd->count & 0xFF00) | r.count) : r.count;
+  cmd->head = r.device;
+  memcpy(cmd->lba, r.lba, r.lba_upper_unknown ? 3 : 6);
+  *lba_upper_unknown = r.lba_upper_unknown;
   if (dir == ata_data::DIR_IN && cmd->buffer && cmd->in_size > 0) memcpy(cmd->buffer, data_buf, (size_t)cmd->in_size);
   return 0;
 }

@@ -52,13 +52,40 @@ class CSgSatl : public CAtaCmdTransport {
 
  private:
   int RunSat(int fd, ata_data* cmd, int timeout, bool cdb12);
+  int Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_upper_unknown);
+  int NativeMaxUpper(int fd, ata_data* cmd);
+  int SetMaxUpper(int fd, ata_data* cmd);
   unsigned char* data_buf;  // page aligned, ATA_MAX_TRANSFER bytes
 };
 
-// Result of the sense evaluation of an ATA PASS-THROUGH command: 0 for a valid
-// ATA Status Return descriptor, else 71 (EPROTO), 125 (ECANCELED, ABRT) or
-// 5 (EIO, ERR); the later rule wins.
-int sat_check_sense(const unsigned char* sense);
+// The SG_IO timeout in milliseconds for a timeout in seconds: 5000 for 0 (or
+// less), else the time clamped to the largest value SG_IO carries.
+unsigned sat_timeout_ms(int seconds);
+
+// The ATA registers of an ATA PASS-THROUGH result, read from its sense data in
+// either form: descriptor format (72h, with the ATA Status Return descriptor)
+// or fixed format (70h/71h; ERROR, STATUS, DEVICE, COUNT(7:0) in the
+// information field, LBA(23:0) and the upper-byte flags in the
+// command-specific field, or where older kernels put them). Fixed format
+// carries no COUNT(15:8) or LBA(47:24): they are 0 here, and flagged unknown
+// where the sense says they are not.
+struct sat_result_t {
+  // 0 when the sense is an ATA Status Return descriptor, or fixed format of a
+  // completed command (RECOVERED ERROR, "ATA pass-through information
+  // available"; or ABORTED COMMAND with nothing more said and a ready drive);
+  // else 71 (EPROTO); then 125 (ECANCELED) when ERROR has ABRT, then 5 (EIO)
+  // when STATUS has ERR: the later rule wins.
+  int rc;
+  bool count_upper_unknown, lba_upper_unknown;
+  uint8_t error, status, device;
+  uint16_t count;
+  uint8_t lba[6];  // byte i holds LBA bits 8i..8i+7
+};
+sat_result_t sat_decode_sense(const unsigned char* sense);
+
+// A 48-bit value that fixed-format sense could not carry and no other command
+// form could read: the transport's result EOVERFLOW.
+constexpr int SAT_VALUE_UNAVAILABLE = 75;
 
 // Which transport answered IDENTIFY DEVICE on an open device node.
 enum ata_probe_result_e {

@@ -40,15 +40,14 @@ void CBlkDevAta::MarkRefresh() {
   refresh_pending = true;
 }
 
-void CBlkDevAta::AddUninterruptible(int (*fn)(CBlkDevAta*, int), int param, int duration, const char* cmd_name,
-                                    blkdev_command_t id) {
-  commands.push_back(
-      command_ptr(new CCommandUninterruptible<CBlkDevAta, int>(this, fn, param, duration, cmd_name, id)));
+void CBlkDevAta::AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, int), int param,
+                                    int duration, const char* cmd_name, blkdev_command_t id) {
+  into.push_back(command_ptr(new CCommandUninterruptible<CBlkDevAta, int>(this, fn, param, duration, cmd_name, id)));
 }
 
-void CBlkDevAta::AddUninterruptible(int (*fn)(CBlkDevAta*, _cmd_param), _cmd_param param, int duration,
-                                    const char* cmd_name, blkdev_command_t id) {
-  commands.push_back(
+void CBlkDevAta::AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, _cmd_param),
+                                    _cmd_param param, int duration, const char* cmd_name, blkdev_command_t id) {
+  into.push_back(
       command_ptr(new CCommandUninterruptible<CBlkDevAta, _cmd_param>(this, fn, param, duration, cmd_name, id)));
 }
 
@@ -71,12 +70,20 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (node.fd < 0) return -1;
   int fd = node.fd;
 
-  ClearCommands();
-  commands.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
-  commands.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE_HW, true, "Wipe")));
-  AddUninterruptible(&CmdStandby, 0, 1, "Standby", BLKDEV_CMD_STANDBY);
-  details.clear();
-  markers.clear();
+  // What the interface shows is built here and swapped in at the end, under
+  // the device lock: a refresh runs while the interface draws the device.
+  // Until the drive answers, it keeps what it had.
+  blkdev_info_t next;
+  next.model = model;
+  next.serial = serial;
+  next.size_bytes = size_bytes;
+  next.size_sectors = size_sectors;
+  next.full_size_bytes = full_size_bytes;
+  next.bad_sectors = bad_sectors;
+  std::vector<command_ptr>& cmds = next.commands;
+  cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
+  cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE_HW, true, "Wipe")));
+  AddUninterruptible(cmds, &CmdStandby, 0, 1, "Standby", BLKDEV_CMD_STANDBY);
 
   // IDENTIFY DEVICE, or IDENTIFY PACKET DEVICE for drives that answer only that.
   unsigned char id[512];
@@ -86,14 +93,20 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (rc != 0) {
     packet = 1;
     rc = transport->Identify(fd, id, 1);
-    if (rc != 0) return rc;
+    if (rc != 0) {
+      Publish(next);
+      return rc;
+    }
   }
-  if (info.init(id, sizeof id) != 0) return -1;
+  if (info.init(id, sizeof id) != 0) {
+    Publish(next);
+    return -1;
+  }
 
-  info.get_serial(serial);
-  info.get_model(model);
-  size_sectors = info.get_size();
-  size_bytes = size_sectors * 512;
+  info.get_serial(next.serial);
+  info.get_model(next.model);
+  next.size_sectors = info.get_size();
+  next.size_bytes = next.size_sectors * 512;
   uint64_t ksize = 0;
   rc = sys_ioctl(fd, BLKGETSIZE64, &ksize);
   if (rc != 0) {
@@ -102,26 +115,26 @@ int CBlkDevAta::DoInit(bool verbose) {
   } else {
     kernel_size = ksize;
   }
-  if (size_bytes == 0) size_bytes = kernel_size;
+  if (next.size_bytes == 0) next.size_bytes = kernel_size;
 
   int rpm = info.get_rotation_rate();
   if (rpm == 1) {
-    model += " SSD";
+    next.model += " SSD";
   } else if (rpm != 0) {
     char t[32];
     snprintf(t, sizeof t, " %dRPM", rpm);
-    model += t;
+    next.model += t;
   }
   std::string firmware;
-  if (info.get_firmware(firmware)) serial += " firmware: " + firmware;
+  if (info.get_firmware(firmware)) next.serial += " firmware: " + firmware;
 
   if (verbose) {
-    LOG_INFO(g_wipe_log, prefix << model << ", s/n: " << (serial.empty() ? "n/a" : serial) << " ata device detected.");
-    LOG_INFO(g_wipe_log, prefix << CSizeStr(size_bytes, 'A') << ", " << CSizeStr(size_bytes, 'B'));
+    LOG_INFO(g_wipe_log, prefix << next.model << ", s/n: " << (next.serial.empty() ? "n/a" : next.serial) << " ata device detected.");
+    LOG_INFO(g_wipe_log, prefix << CSizeStr(next.size_bytes, 'A') << ", " << CSizeStr(next.size_bytes, 'B'));
   }
-  if (size_bytes != kernel_size)
+  if (next.size_bytes != kernel_size)
     LOG_INFO(g_dbg_log,
-             name << ": Size mismatch blk=" << size_bytes << ", drv=" << kernel_size << " - reboot required");
+             name << ": Size mismatch blk=" << next.size_bytes << ", drv=" << kernel_size << " - reboot required");
 
   // Feature summary.
   lba_level = info.get_lba_level();
@@ -136,22 +149,27 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (info.get_hpa_level()) features += "HPA ";
   if (info.get_trim_level()) {
     features += "TRIM ";
-    commands.push_back(command_ptr(new CTrimCommand<CBlkDev>(this)));
+    cmds.push_back(command_ptr(new CTrimCommand<CBlkDev>(this)));
   }
   if (info.get_sanitize_level()) features += "SANITIZE ";
   if (verbose) LOG_INFO(g_wipe_log, prefix << features);
-  details.push_back("Features: " + features);
+  next.details.push_back("Features: " + features);
 
   // Host Protected Area.
   hpa_level = info.get_hpa_level();
   LOG_TRACE(g_dbg_log, name << ": HPA support level: " << hpa_level);
   if (hpa_level) {
     hpa_size = GetHPASize(fd, lba_level);
+    // A failed query is no proof that nothing is hidden.
+    if (hpa_size == 0) {
+      if (verbose) LOG_WARN(g_wipe_log, prefix << "Host Protected Area (HPA) could not be checked");
+      next.details.push_back("HPA: could not be checked");
+    }
     if (g_debuglevel == 0) {
-      if (hpa_size > size_bytes) AddUninterruptible(&CmdResetHPA, 1, 1, "Reset HPA", BLKDEV_CMD_RESET_HPA);
+      if (hpa_size > next.size_bytes) AddUninterruptible(cmds, &CmdResetHPA, 1, 1, "Reset HPA", BLKDEV_CMD_RESET_HPA);
     } else {
-      AddUninterruptible(&CmdSetHPA, 1, 1, "Set HPA", BLKDEV_CMD_SET_HPA);
-      AddUninterruptible(&CmdResetHPA, 1, 1, "Reset HPA", BLKDEV_CMD_RESET_HPA);
+      AddUninterruptible(cmds, &CmdSetHPA, 1, 1, "Set HPA", BLKDEV_CMD_SET_HPA);
+      AddUninterruptible(cmds, &CmdResetHPA, 1, 1, "Reset HPA", BLKDEV_CMD_RESET_HPA);
     }
   }
 
@@ -161,17 +179,17 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (dco_level) {
     dco_size = GetDCOSize(fd);
     if (g_debuglevel == 0) {
-      if (dco_size > size_bytes && dco_size > hpa_size)
-        AddUninterruptible(&CmdResetDCO, 0, 1, "Reset DCO", BLKDEV_CMD_RESET_DCO);
+      if (dco_size > next.size_bytes && dco_size > hpa_size)
+        AddUninterruptible(cmds, &CmdResetDCO, 0, 1, "Reset DCO", BLKDEV_CMD_RESET_DCO);
     } else {
-      AddUninterruptible(&CmdSetDCO, 0, 1, "Set DCO", BLKDEV_CMD_SET_DCO);
-      AddUninterruptible(&CmdResetDCO, 0, 1, "Reset DCO", BLKDEV_CMD_RESET_DCO);
+      AddUninterruptible(cmds, &CmdSetDCO, 0, 1, "Set DCO", BLKDEV_CMD_SET_DCO);
+      AddUninterruptible(cmds, &CmdResetDCO, 0, 1, "Reset DCO", BLKDEV_CMD_RESET_DCO);
     }
   }
 
-  full_size_bytes = size_bytes;
-  if (dco_size > full_size_bytes) full_size_bytes = dco_size;
-  if (hpa_size > full_size_bytes) full_size_bytes = hpa_size;
+  next.full_size_bytes = next.size_bytes;
+  if (dco_size > next.full_size_bytes) next.full_size_bytes = dco_size;
+  if (hpa_size > next.full_size_bytes) next.full_size_bytes = hpa_size;
 
   // SMART status and attributes.
   smart_level = info.get_smart_level();
@@ -180,7 +198,7 @@ int CBlkDevAta::DoInit(bool verbose) {
     st.smart();
     st.feature = SMART_RETURN_STATUS;
     rc = transport->RunAtaCommand(fd, &st, 0);
-    details.push_back(rc == 0 && st.smart_ok() ? "S.M.A.R.T. status OK" : "S.M.A.R.T. status BAD");
+    next.details.push_back(rc == 0 && st.smart_ok() ? "S.M.A.R.T. status OK" : "S.M.A.R.T. status BAD");
 
     unsigned char smart_buf[512];
     memset(smart_buf, 0, sizeof smart_buf);
@@ -192,7 +210,7 @@ int CBlkDevAta::DoInit(bool verbose) {
     rd.in_size = sizeof smart_buf;
     rd.buffer = smart_buf;
     rc = transport->RunAtaCommand(fd, &rd, 0);
-    if (rc == 0 && rd.smart_ok()) ParseSmartData(smart_buf);
+    if (rc == 0 && rd.smart_ok()) ParseSmartData(smart_buf, next);
   }
 
   // Security state and the drive's own erase.
@@ -204,8 +222,8 @@ int CBlkDevAta::DoInit(bool verbose) {
     if (frozen && verbose) LOG_INFO(g_wipe_log, prefix << "ATA ERASE command is blocked by BIOS");
     if (locked) {
       if (verbose) LOG_INFO(g_wipe_log, prefix << "Device locked");
-      markers += " LCK";
-      AddUninterruptible(&CmdUnlockDisk, 0, 1, "Unlock disk", BLKDEV_CMD_UNLOCK);
+      next.markers += " LCK";
+      AddUninterruptible(cmds, &CmdUnlockDisk, 0, 1, "Unlock disk", BLKDEV_CMD_UNLOCK);
     }
     int normal = info.get_secure_erase_time(false);
     int enhanced = info.get_secure_erase_time(true);
@@ -227,33 +245,34 @@ int CBlkDevAta::DoInit(bool verbose) {
       if (frozen) line += " FROZEN";
       if (security_level > 0) {
         if (normal)
-          AddUninterruptible(&CmdSecurityErase, _cmd_param{normal * 60, 0}, normal * 60, "ATA Erase [zero]",
+          AddUninterruptible(cmds, &CmdSecurityErase, _cmd_param{normal * 60, 0}, normal * 60, "ATA Erase [zero]",
                              BLKDEV_CMD_ATA_ERASE_ZERO);
         if (enhanced)
-          AddUninterruptible(&CmdSecurityErase, _cmd_param{enhanced * 60, 1}, enhanced * 60,
+          AddUninterruptible(cmds, &CmdSecurityErase, _cmd_param{enhanced * 60, 1}, enhanced * 60,
                              "ATA Erase [pattern]", BLKDEV_CMD_ATA_ERASE_PATTERN);
       }
     }
-    details.push_back(line);
+    next.details.push_back(line);
   }
 
   // Markers beside the device.
-  if (size_bytes != kernel_size) {
+  if (next.size_bytes != kernel_size) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << "Reboot required");
-    markers += " REBOOT";
+    next.markers += " REBOOT";
   }
-  if (size_bytes < hpa_size) {
+  if (next.size_bytes < hpa_size) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << "Host Protected Area (HPA) detected");
-    markers += " HPA";
+    next.markers += " HPA";
   }
-  if (size_bytes < dco_size && dco_size > hpa_size) {
+  if (next.size_bytes < dco_size && dco_size > hpa_size) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << "Device Configuration Overlay (DCO) detected");
-    markers += " DCO";
+    next.markers += " DCO";
   }
-  if (bad_sectors) {
-    if (verbose) LOG_INFO(g_wipe_log, prefix << bad_sectors << " bad sectors detected");
-    markers += " BB";
+  if (next.bad_sectors) {
+    if (verbose) LOG_INFO(g_wipe_log, prefix << next.bad_sectors << " bad sectors detected");
+    next.markers += " BB";
   }
+  Publish(next);
   return 0;
 }
 

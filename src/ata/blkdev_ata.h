@@ -46,7 +46,9 @@ class CBlkDevAta : public CBlkDev {
   int LockDisk(int lock);
 
   // SMART and standby.
-  int ParseSmartData(unsigned char* data);
+  // Adds the SMART test commands, the bad sector count and its detail lines
+  // to `into`.
+  int ParseSmartData(unsigned char* data, blkdev_info_t& into);
   int SmartTest(_cmd_param p);
   int Standby(int unused);
 
@@ -77,10 +79,10 @@ class CBlkDevAta : public CBlkDev {
   int OpenNode();
   // The queue thread refreshes the device when the current command ends.
   void MarkRefresh();
-  void AddUninterruptible(int (*fn)(CBlkDevAta*, int), int param, int duration, const char* name,
-                          blkdev_command_t id);
-  void AddUninterruptible(int (*fn)(CBlkDevAta*, _cmd_param), _cmd_param param, int duration, const char* name,
-                          blkdev_command_t id);
+  void AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, int), int param, int duration,
+                          const char* name, blkdev_command_t id);
+  void AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, _cmd_param), _cmd_param param,
+                          int duration, const char* name, blkdev_command_t id);
   // Sends SET MAX ADDRESS (EXT) with `max`; reads the limit back into *readback.
   int SendSetMax(int fd, uint64_t max, int vv, uint64_t* readback);
 };

@@ -5,6 +5,7 @@
 
 #include "app/globals.h"
 #include "app/log.h"
+#include "app/paths.h"
 #include "app/util.h"
 #include "command/threaded_command.h"
 
@@ -331,6 +332,7 @@ std::shared_ptr<CCommand> CBlkDev::GetCurrentCommand() {
 }
 
 std::shared_ptr<CCommand> CBlkDev::GetCommandById(blkdev_command_t id) {
+  CLockWrapper guard(*this);
   for (auto& c : commands)
     if (c && c->id == id) return c;
   return std::shared_ptr<CCommand>();
@@ -352,6 +354,29 @@ int CBlkDev::PrintWipingStatus(char* buf, int size) {
                   CSizeStr(speed, 'A').c_str(), CTimeStr(eta).c_str());
 }
 
+void CBlkDev::Publish(blkdev_info_t& info) {
+  CLockWrapper guard(*this);
+  model.swap(info.model);
+  serial.swap(info.serial);
+  markers.swap(info.markers);
+  details.swap(info.details);
+  commands.swap(info.commands);
+  std::swap(size_bytes, info.size_bytes);
+  std::swap(size_sectors, info.size_sectors);
+  std::swap(full_size_bytes, info.full_size_bytes);
+  std::swap(bad_sectors, info.bad_sectors);
+}
+
+CBlkDevData CBlkDev::Snapshot() {
+  CLockWrapper guard(*this);
+  return *this;
+}
+
+std::vector<std::shared_ptr<CCommand>> CBlkDev::Commands() {
+  CLockWrapper guard(*this);
+  return commands;
+}
+
 void CBlkDev::SetDisconnectedFlag() {
   CLockWrapper guard(*this);
   name.clear();
@@ -359,9 +384,33 @@ void CBlkDev::SetDisconnectedFlag() {
   disconnect_time = time(nullptr);
 }
 
+sysfs_identity_t read_sysfs_identity(const std::string& name) {
+  sysfs_identity_t id;
+  if (name.empty()) return id;
+  const std::string base = sys_path("/sys/block/" + name + "/");
+  if (FILE* f = fopen((base + "dev").c_str(), "r")) {
+    id.found = fscanf(f, "%d:%d", &id.major, &id.minor) == 2;
+    fclose(f);
+  }
+  if (FILE* f = fopen((base + "size").c_str(), "r")) {
+    unsigned long long sectors = 0;
+    if (fscanf(f, "%llu", &sectors) == 1) id.size_sectors = sectors;
+    fclose(f);
+  }
+  read_string_from_file((base + "device/model").c_str(), id.model);
+  return id;
+}
+
 void CBlkDev::ComeBackAfterDisconnect(const char* new_name) {
+  // The kernel may give the drive other numbers as well as another name.
+  sysfs_identity_t id = read_sysfs_identity(new_name ? new_name : "");
   CLockWrapper guard(*this);
   name = new_name ? new_name : "";
+  found_as = id;
+  if (id.found) {
+    major = id.major;
+    minor = id.minor;
+  }
   disconnected = 0;
   status_text = "The device was connected again.";
 }
@@ -380,7 +429,7 @@ int CBlkDev::Ping() {
   return ReadSector(0, buf);
 }
 
-const char* CBlkDev::GetWipingStatusString() const {
+const char* CBlkDevData::GetWipingStatusString() const {
   if (wipe_selected) return "WIPE";
   if (log_device) return "LOG ";
   return g_manual ? "    " : "----";

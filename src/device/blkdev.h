@@ -10,7 +10,6 @@
 #include <list>
 #include <memory>
 #include <string>
-#include <memory>
 #include <vector>
 
 #include "command/command.h"
@@ -34,6 +33,20 @@ typedef long (*wipe_write_fn_t)(int fd, const void* buf, unsigned long count, lo
 typedef long (*wipe_read_fn_t)(int fd, void* buf, unsigned long count, long offset);
 extern wipe_write_fn_t g_wipe_write;  // pwrite64 in production
 extern wipe_read_fn_t g_wipe_read;    // pread64 in production
+
+// What sysfs says about a kernel name: its device numbers, size and model.
+struct sysfs_identity_t {
+  bool found = false;  // the name has readable device numbers
+  int32_t major = 0;
+  int32_t minor = 0;
+  uint64_t size_sectors = 0;
+  std::string model;
+  bool operator==(const sysfs_identity_t& o) const {
+    return found == o.found && major == o.major && minor == o.minor && size_sectors == o.size_sectors &&
+           model == o.model;
+  }
+};
+sysfs_identity_t read_sysfs_identity(const std::string& name);
 
 // Facts about a device filled in by discovery and the device classes.
 class CBlkDevData {
@@ -61,6 +74,27 @@ class CBlkDevData {
   uint64_t full_size_bytes = 0;
   uint64_t bad_sectors = 0;
   std::vector<part_t> partitions;
+  // What sysfs said of the drive's name when it was found (or came back).
+  sysfs_identity_t found_as;
+
+  // "WIPE" for a selected device, "LOG " for the log device, else blank (in
+  // the manual mode) or "----".
+  const char* GetWipingStatusString() const;
+};
+
+// What initialisation finds out and the interface shows. A refresh builds it
+// aside and swaps it in under the device lock (CBlkDev::Publish), so that the
+// interface never sees it half rewritten.
+struct blkdev_info_t {
+  std::string model;
+  std::string serial;
+  std::string markers;
+  std::vector<std::string> details;
+  std::vector<std::shared_ptr<CCommand>> commands;
+  uint64_t size_bytes = 0;
+  uint64_t size_sectors = 0;
+  uint64_t full_size_bytes = 0;
+  uint64_t bad_sectors = 0;
 };
 
 // A handle on a device node; closes its descriptor when destroyed.
@@ -129,12 +163,18 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   int DoWipe(int hardware);
   int Trim();
   int Ping();
-  const char* GetWipingStatusString() const;
   static const char* GetCommandName(blkdev_command_t id);
 
   // Records a finished pass in the device's report (takes the device lock,
   // so it is safe against ClearCommandQueue replacing the report).
   void LogFinishedPass(const std::string& pass_name, int status);
+
+  // Swaps `info` in under the device lock; `info` gets the old values.
+  void Publish(blkdev_info_t& info);
+  // Copies taken under the device lock: the facts the interface draws and
+  // the commands it offers.
+  CBlkDevData Snapshot();
+  std::vector<std::shared_ptr<CCommand>> Commands();
 
   // Whether the queue thread is running (under the device lock).
   bool IsQueueRunning();
@@ -162,8 +202,9 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   static void* QueueProcStatic(void* arg);
   void QueueThreadProc(unsigned generation);
 
-  // The commands the device offers, in menu order. Changed only by Init and
-  // ClearCommands; read without the lock.
+  // The commands the device offers, in menu order. Built by Init before the
+  // device is listed; a refresh swaps in a new list under the device lock
+  // (Publish), so other threads read it through Commands or GetCommandById.
   std::vector<std::shared_ptr<CCommand>> commands;
   // Set by CancelWipe, polled by the pass loops.
   std::atomic<bool> cancel_requested{false};

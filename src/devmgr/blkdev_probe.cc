@@ -108,6 +108,7 @@ void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* dev) {
   dev->size_bytes = size_bytes;
   dev->sector_size = sector_size;
   dev->size_sectors = size_sectors;
+  dev->found_as = read_sysfs_identity(name);
 }
 
 CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {

@@ -100,10 +100,15 @@ void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
       LOG_WARN(g_dbg_log, "Failed to remove device: unable to open file " << path << ": " << strerror(errno));
       continue;
     }
-    if (fputs("1\n", f) < 0 || fflush(f) != 0)
+    if (fputs("1\n", f) < 0)
       LOG_ERROR(g_dbg_log, "Failed to remove device: unable to write to " << path << ": " << strerror(errno));
-    if (fclose(f) != 0) {
-      LOG_ERROR(g_dbg_log, "Failed to remove device: error on closing " << path << ": " << strerror(errno));
+    // sysfs refuses the write only when the buffer reaches it: at the flush
+    // or at the close.
+    bool flushed = fflush(f) == 0;
+    int err = errno;
+    if (fclose(f) != 0 || !flushed) {
+      LOG_ERROR(g_dbg_log, "Failed to remove device: error on closing " << path << ": "
+                                                                          << strerror(flushed ? errno : err));
       return;
     }
   }
@@ -154,10 +159,14 @@ void CRescanTask::rescanHost(const char* host_dir) {
     return;
   }
   // The kernel scans the host before the write returns.
-  if (fputs("- - -\n", f) < 0 || fflush(f) != 0)
+  if (fputs("- - -\n", f) < 0)
     LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to initiate rescan.");
-  if (fclose(f) != 0)
-    LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to close file: " << strerror(errno));
+  // A refused scan shows at the flush or at the close.
+  bool flushed = fflush(f) == 0;
+  int err = errno;
+  if (fclose(f) != 0 || !flushed)
+    LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to close file: "
+                                                   << strerror(flushed ? errno : err));
 }
 
 std::string CRescanTask::getDeviceHostName(const char* host_dir) const {

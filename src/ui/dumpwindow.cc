@@ -26,8 +26,8 @@ CDumpWindow::~CDumpWindow() {
 }
 
 uint64_t CDumpWindow::LastSector() const {
-  if (!device || device->size_sectors == 0) return 0;
-  return device->size_sectors - 1;
+  uint64_t sectors = device ? device->Snapshot().size_sectors : 0;
+  return sectors ? sectors - 1 : 0;
 }
 
 int CDumpWindow::VisibleRows() const {
@@ -52,7 +52,7 @@ int CDumpWindow::Draw(int changed) {
   werase(win);
   set_pair(win, PAIR_TEXT);
   box(win, ACS_VLINE, ACS_HLINE);
-  std::string model = device ? device->model : std::string();
+  std::string model = device ? device->Snapshot().model : std::string();
   mvwprintw(win, 0, (width - (int)model.size()) / 2 - 1, " %s ", model.c_str());
   unsigned long long last = LastSector();
   mvwprintw(win, 1, 2, "Sector (0-%lld): %lld / Hex (0-%llX): %llX ", last, (unsigned long long)sector, last,

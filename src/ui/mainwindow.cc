@@ -121,7 +121,7 @@ int CMainWindow::Draw(int changed) {
   }
   if (!g_manual && g_wipe_all) {
     for (auto& dev : arrived) {
-      if (!dev || dev->disconnected) continue;
+      if (!dev || dev->IsDisconnected()) continue;
       dev->SetWiping(WIPING_SET);
       if (g_wipe_task.started) g_wipe_task.StartOnAdditionalDrive(dev, manager);
     }
@@ -178,22 +178,24 @@ int CMainWindow::DrawList(int count) {
     int index = first_visible + r;
     std::shared_ptr<CBlkDev> dev = manager->GetBlkDev(index);
     if (!dev) continue;
+    // A refresh may rewrite the device meanwhile: draw a copy.
+    const CBlkDevData d = dev->Snapshot();
     if (index == selected)
       wattron(list_pane, A_REVERSE);
     else
       wattroff(list_pane, A_REVERSE);
     mvwhline(list_pane, r, 0, ' ', width);
     char text[128];
-    if (dev->size_bytes == 0)
-      snprintf(text, sizeof text, "%2d %s No media", index + 1, dev->GetWipingStatusString());
+    if (d.size_bytes == 0)
+      snprintf(text, sizeof text, "%2d %s No media", index + 1, d.GetWipingStatusString());
     else
-      snprintf(text, sizeof text, "%2d %s %s", index + 1, dev->GetWipingStatusString(),
-               CSizeStr(dev->size_bytes, 'A').c_str());
+      snprintf(text, sizeof text, "%2d %s %s", index + 1, d.GetWipingStatusString(),
+               CSizeStr(d.size_bytes, 'A').c_str());
     put_clipped(list_pane, r, 1, text);
     // The model gives way to the status column.
-    std::string model = dev->model.substr(0, 21);
+    std::string model = d.model.substr(0, 21);
     put_clipped(list_pane, r, 18, model);
-    if (dev->disconnected) {
+    if (d.disconnected) {
       set_pair(list_pane, PAIR_RED);
       put_clipped(list_pane, r, 40, " --- disconnected --- ");
       set_pair(list_pane, PAIR_DATA);
@@ -202,7 +204,7 @@ int CMainWindow::DrawList(int count) {
       if (dev->GetCommandStatus(status))
         put_clipped(list_pane, r, 40, status);
       else
-        put_clipped(list_pane, r, 40, dev->markers);
+        put_clipped(list_pane, r, 40, d.markers);
     }
   }
   wattroff(list_pane, A_REVERSE);
@@ -223,34 +225,35 @@ int CMainWindow::infDrawDetails(int changed) {
   infDrawHeader();
   std::shared_ptr<CBlkDev> dev = manager ? manager->GetBlkDev(selected) : nullptr;
   if (dev) {
+    const CBlkDevData d = dev->Snapshot();
     set_pair(detail_pane, PAIR_DATA);
     int y = 1;
     char text[256];
     int parts = 0;
-    for (const part_t& p : dev->partitions)
+    for (const part_t& p : d.partitions)
       if (p.size > 4096) ++parts;
     if (parts)
-      snprintf(text, sizeof text, "Dev name: %s, %d partitions", dev->name.c_str(), parts);
+      snprintf(text, sizeof text, "Dev name: %s, %d partitions", d.name.c_str(), parts);
     else
-      snprintf(text, sizeof text, "Dev name: %s", dev->name.c_str());
+      snprintf(text, sizeof text, "Dev name: %s", d.name.c_str());
     put_clipped(detail_pane, y++, 1, text);
-    if (dev->size_bytes == 0)
+    if (d.size_bytes == 0)
       snprintf(text, sizeof text, "Capacity: No media");
     else
-      snprintf(text, sizeof text, "Capacity: %s, %s, %lld sectors", CSizeStr(dev->size_bytes, 'A').c_str(),
-               CSizeStr(dev->size_bytes, 'B').c_str(), (long long)dev->size_sectors);
+      snprintf(text, sizeof text, "Capacity: %s, %s, %lld sectors", CSizeStr(d.size_bytes, 'A').c_str(),
+               CSizeStr(d.size_bytes, 'B').c_str(), (long long)d.size_sectors);
     put_clipped(detail_pane, y++, 1, text);
-    if (dev->full_size_bytes != 0 && dev->full_size_bytes != dev->size_bytes) {
-      snprintf(text, sizeof text, "  Native: %s, %s, %lld%% hidden", CSizeStr(dev->full_size_bytes, 'A').c_str(),
-               CSizeStr(dev->full_size_bytes, 'B').c_str(),
-               (long long)((dev->full_size_bytes - dev->size_bytes) * 100 / dev->full_size_bytes));
+    if (d.full_size_bytes != 0 && d.full_size_bytes != d.size_bytes) {
+      snprintf(text, sizeof text, "  Native: %s, %s, %lld%% hidden", CSizeStr(d.full_size_bytes, 'A').c_str(),
+               CSizeStr(d.full_size_bytes, 'B').c_str(),
+               (long long)((d.full_size_bytes - d.size_bytes) * 100 / d.full_size_bytes));
       put_clipped(detail_pane, y++, 1, text);
     }
-    snprintf(text, sizeof text, "   Model: %s %s", dev->vendor.c_str(), dev->model.c_str());
+    snprintf(text, sizeof text, "   Model: %s %s", d.vendor.c_str(), d.model.c_str());
     put_clipped(detail_pane, y++, 1, text);
-    snprintf(text, sizeof text, "  Serial: %s", dev->serial.c_str());
+    snprintf(text, sizeof text, "  Serial: %s", d.serial.c_str());
     put_clipped(detail_pane, y++, 1, text);
-    for (const std::string& line : dev->details) put_clipped(detail_pane, y++, 1, line);
+    for (const std::string& line : d.details) put_clipped(detail_pane, y++, 1, line);
   }
   wnoutrefresh(detail_pane);
   return 1;
@@ -398,7 +401,7 @@ int CMainWindow::OnInput(int key) {
       break;
     case 'Q':
     case 'q':
-      return -1;
+      return OnQuitKey();
     case 'R':
     case 'r':
       DoRescan();
@@ -435,6 +438,21 @@ int CMainWindow::OnInput(int key) {
   ClampLogFirstLine();
   if (log_first_line != first_at_entry) detail_dirty = 1;
   return 1;
+}
+
+int CMainWindow::OnQuitKey() {
+  int wiping = 0;
+  for (int i = 0, n = manager ? manager->GetCount() : 0; i < n; ++i) {
+    std::shared_ptr<CBlkDev> dev = manager->GetBlkDev(i);
+    if (dev && dev->IsQueueRunning()) ++wiping;
+  }
+  if (wiping == 0) return -1;
+  // One q too many after closing an overlay must not end the wipes.
+  if (!confirm_popup(stdscr, "Wiping is in progress. Quit and abandon it? y/N", &g_scr)) return 1;
+  LOG_WARN(g_wipe_log, "Session abandoned by the operator while " << wiping << " drive(s) were wiping");
+  // The session terminator will not run: save the log copies now.
+  g_log.ProcessAppendersErrorHandlers();
+  return -1;
 }
 
 void CMainWindow::ShowMainMenu() {
@@ -478,14 +496,18 @@ void CMainWindow::ShowOptionsMenu() {
 
 void CMainWindow::ShowDiskMenu(int index) {
   std::shared_ptr<CBlkDev> dev = manager ? manager->GetBlkDev(index) : nullptr;
-  if (!dev || dev->disconnected || dev->log_device) return;
+  if (!dev || dev->IsDisconnected() || dev->IsLogDevice()) return;
   int y = selected + 2 - first_visible;
   if (dev->IsReady()) {
     CMenu menu;
-    if (menu.SetMenuCommands(dev->commands) <= 0) return;
+    std::vector<std::shared_ptr<CCommand>> offered = dev->Commands();
+    if (menu.SetMenuCommands(offered) <= 0) return;
     int choice = menu.Popup(stdscr, y, 4, &g_scr);
-    if (choice >= 0 && (size_t)choice < dev->commands.size()) {
-      dev->RunCommand(dev->commands[choice]);
+    // A refresh may have rebuilt the list while the menu was open: the
+    // choice names a command, run the device's command of that kind now.
+    if (choice >= 0 && (size_t)choice < offered.size()) {
+      std::shared_ptr<CCommand> cmd = dev->GetCommandById(offered[(size_t)choice]->id);
+      if (cmd) dev->RunCommand(cmd);
       list_dirty = 1;
       detail_dirty = 1;
     }
@@ -504,7 +526,7 @@ void CMainWindow::ShowDiskMenu(int index) {
 
 void CMainWindow::ShowDump(int index) {
   std::shared_ptr<CBlkDev> dev = manager ? manager->GetBlkDev(index) : nullptr;
-  if (!dev || !dev->IsReady() || dev->size_bytes == 0) return;
+  if (!dev || !dev->IsReady() || dev->Snapshot().size_bytes == 0) return;
   CDumpWindow* w = new CDumpWindow();
   w->Create(stdscr, 0, 0, 0, 0);
   w->SetDevice(dev);

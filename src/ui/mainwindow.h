@@ -65,6 +65,9 @@ class CMainWindow : public CGenericWnd, public CDevMgrHook, private CLockable {
   }
   int DrawList(int count);
   void OnWipeKey();
+  // -1 to end the session; with drives wiping only when the operator
+  // confirms, which is logged.
+  int OnQuitKey();
   void OnSelectKey(const std::shared_ptr<CBlkDev>& dev);
   void ShowHelp();
   void ShowWelcome();

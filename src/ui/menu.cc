@@ -1,5 +1,7 @@
 #include "ui/menu.h"
 
+#include <string.h>
+
 #include <algorithm>
 
 // ---- CMenu ----
@@ -250,4 +252,28 @@ void CNumberBox::Draw(int changed) {
   wnoutrefresh(win);
   doupdate();
   dirty = 0;
+}
+
+bool confirm_popup(WINDOW* parent, const char* question, CScreen* screen) {
+  if (!parent) return false;
+  int width = std::min((int)strlen(question) + 4, COLS);
+  WINDOW* win = subwin(parent, 3, width, (LINES - 3) / 2, (COLS - width) / 2);
+  if (!win) return false;
+  int key;
+  do {
+    if (screen) screen->Redraw(0);
+    werase(win);
+    set_pair(win, PAIR_TEXT);
+    box(win, ACS_VLINE, ACS_HLINE);
+    set_pair(win, PAIR_DATA);
+    mvwaddnstr(win, 1, 2, question, width - 4);
+    wnoutrefresh(win);
+    doupdate();
+    key = ui_getkey();
+  } while (key == ERR);
+  werase(win);
+  wnoutrefresh(win);
+  delwin(win);
+  if (screen) screen->SetLayoutChanged();
+  return key == 'y' || key == 'Y';
 }

@@ -92,3 +92,7 @@ class CNumberBox {
   int result = -1;
   int dirty = 1;
 };
+
+// A one-line question in a box, answered with y (true) or anything else
+// (false); the screen beneath keeps being redrawn while it waits.
+bool confirm_popup(WINDOW* parent, const char* question, CScreen* screen);

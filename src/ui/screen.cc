@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "app/globals.h"
+#include "app/paths.h"
 
 static WINDOW* default_curses_init() { return initscr(); }
 static int default_key_source() { return wgetch(stdscr); }
@@ -31,6 +32,7 @@ void CScreen::Shutdown() {
   if (scr) {
     endwin();
     scr = nullptr;
+    g_shell_stderr_to_log = false;
   }
 }
 
@@ -39,6 +41,7 @@ int CScreen::Init() {
   WINDOW* s = g_curses_init();
   if (!s) return 0;
   scr = s;
+  g_shell_stderr_to_log = true;
   keypad(stdscr, TRUE);
   nonl();
   cbreak();

@@ -178,8 +178,9 @@ AtaDriveModel::result_t AtaDriveModel::Execute(model_command_t& c, unsigned char
     case 0x27:
       if (!hpa_supported || (c.command == 0x27 && !lba48)) return Abort();
       if (c.command == 0xF8) {
-        r.lba = native_max & 0xFFFFFF;
-        r.device = (uint8_t)(0x40 | ((native_max >> 24) & 0x0F));
+        uint64_t n = native_max < 0x0FFFFFFF ? native_max : 0x0FFFFFFF;  // 28 bits at most
+        r.lba = n & 0xFFFFFF;
+        r.device = (uint8_t)(0x40 | ((n >> 24) & 0x0F));
       } else {
         r.lba = native_max;
         r.device = 0x40;
@@ -346,10 +347,32 @@ int AtaDriveModel::Ioctl(int /*fd*/, unsigned long request, void* arg) {
     if (r.ok && h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp)
       memcpy(h->dxferp, in, h->dxfer_len <= sizeof in ? h->dxfer_len : sizeof in);
     unsigned char* s = h->sbp;
-    if (s && h->mx_sb_len >= 22) {
+    if (s && sense_form != SENSE_DESCRIPTOR && h->mx_sb_len >= 22) {
+      // As libata builds it: the registers in the information and
+      // command-specific fields, flags for the upper bytes it cannot hold.
+      bool sat = sense_form == SENSE_FIXED;
+      memset(s, 0, h->mx_sb_len);
+      s[0] = sat ? 0xF0 : 0x70;   // VALID, current error, fixed format
+      s[2] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR or ABORTED COMMAND
+      s[7] = 10;
+      s[13] = r.ok ? 0x1D : 0x00;  // ATA pass-through information available
+      unsigned char* regs = s + (sat ? 3 : 8);
+      unsigned char* csi = s + (sat ? 8 : 16);
+      regs[0] = r.error;
+      regs[1] = r.status;
+      regs[2] = r.device;
+      regs[3] = (unsigned char)r.count;
+      if (c.cdb[1] & 1)  // EXTEND
+        csi[0] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
+      csi[1] = (unsigned char)r.lba;
+      csi[2] = (unsigned char)(r.lba >> 8);
+      csi[3] = (unsigned char)(r.lba >> 16);
+      h->sb_len_wr = sat ? 18 : 20;
+    } else if (s && h->mx_sb_len >= 22) {
       memset(s, 0, h->mx_sb_len);
       s[0] = 0x72;
-      s[1] = 0x01;  // RECOVERED ERROR: ATA pass-through information available
+      s[1] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR (ATA pass-through information available) or ABORTED COMMAND
+      s[3] = r.ok ? 0x1D : 0x00;
       s[7] = 14;
       s[8] = 0x09;
       s[9] = 0x0C;

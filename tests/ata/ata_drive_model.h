@@ -64,6 +64,10 @@ class AtaDriveModel {
 
   // Transports the drive can be reached through.
   enum sat_mode_e { SAT_ANSWER, SAT_IOCTL_FAILS, SAT_ZERO_SENSE } sat_mode = SAT_ANSWER;
+  // The form of the ATA pass-through result: an ATA Status Return descriptor
+  // (the kernel with D_SENSE set) or fixed format (the kernel's default), in
+  // the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
+  enum sense_form_e { SENSE_DESCRIPTOR, SENSE_FIXED, SENSE_FIXED_SHIFTED } sense_form = SENSE_DESCRIPTOR;
   bool hdio_answers = true;
   bool blkgetsize_fails = false;
   uint64_t kernel_size = 0;  // what BLKGETSIZE64 says; 0 = current size

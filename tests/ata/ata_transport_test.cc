@@ -320,23 +320,6 @@ TEST_F(SenseTest, StatusLineFields) {
   EXPECT_TRUE(cap.Has("ATA status: ERR=1 ABRT=1 IDNF=1 BSY=1 DRDY=1 SCNT=2A LBA0=01 LBA1=02 LBA2=03", "lowlevel"));
 }
 
-TEST(SenseCheck, Rules) {
-  unsigned char s[32] = {0};
-  EXPECT_EQ(71, sat_check_sense(s));
-  s[0] = 0x72;
-  s[7] = 14;
-  s[8] = 0x09;
-  s[9] = 0x0C;
-  EXPECT_EQ(0, sat_check_sense(s));
-  s[9] = 0x0D;
-  EXPECT_EQ(71, sat_check_sense(s));
-  s[9] = 0x0C;
-  s[11] = 0x04;
-  EXPECT_EQ(125, sat_check_sense(s));
-  s[21] = 0x01;
-  EXPECT_EQ(5, sat_check_sense(s));
-}
-
 TEST(SatFailure, IoctlFailureLogsAndKeepsRecord) {
   LogCapture cap;
   AtaDriveModel drive;

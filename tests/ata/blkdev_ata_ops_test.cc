@@ -309,10 +309,10 @@ TEST_F(AtaDeviceTest, SecondReallocatedEntryAddsLine) {
   data[2 + 12 * 7] = 5;
   data[7 + 12 * 7] = 4;
   ata_fix_checksum(data);
-  dev->details.clear();
-  EXPECT_EQ(0, dev->ParseSmartData(data));
-  EXPECT_EQ((std::vector<std::string>{"Bad sectors: 3", "Bad sectors: 4"}), dev->details);
-  EXPECT_EQ(4u, dev->bad_sectors);
+  blkdev_info_t got;
+  EXPECT_EQ(0, dev->ParseSmartData(data, got));
+  EXPECT_EQ((std::vector<std::string>{"Bad sectors: 3", "Bad sectors: 4"}), got.details);
+  EXPECT_EQ(4u, got.bad_sectors);
 }
 
 TEST_F(AtaDeviceTest, SmartChecksumFailureIgnored) {
@@ -324,13 +324,12 @@ TEST_F(AtaDeviceTest, SmartChecksumFailureIgnored) {
   data[2] = 5;
   data[7] = 9;
   data[511] ^= 0x01;
-  size_t n = dev->commands.size();
-  dev->bad_sectors = 0;
-  EXPECT_EQ(-1, dev->ParseSmartData(data));
-  EXPECT_EQ(n, dev->commands.size());
-  EXPECT_EQ(0u, dev->bad_sectors);
+  blkdev_info_t got;
+  EXPECT_EQ(-1, dev->ParseSmartData(data, got));
+  EXPECT_TRUE(got.commands.empty());
+  EXPECT_EQ(0u, got.bad_sectors);
   EXPECT_TRUE(cap.Has("sdz: SMART checksum failed: ", "debug"));
-  EXPECT_EQ(-1, dev->ParseSmartData(nullptr));
+  EXPECT_EQ(-1, dev->ParseSmartData(nullptr, got));
 }
 
 TEST_F(AtaDeviceTest, SmartTestCommandsOnlyWithDebugLevel) {

@@ -71,8 +71,14 @@ class TempRoot {
     return fd >= 0;
   }
 
-  // An image file of `size` bytes filled with `fill`, as /dev/<name>.
+  // An image file of `size` bytes filled with `fill`, as /dev/<name>, and
+  // the drive's entry in /sys/block unless the test made one.
   void MakeImage(const std::string& name, size_t size, unsigned char fill) {
+    std::string blk = Path("/sys/block/" + name);
+    if (mkdir(blk.c_str(), 0755) == 0) {
+      std::ofstream(blk + "/dev") << kUnusedMajor << ":7\n";
+      std::ofstream(blk + "/size") << size / 512 << "\n";
+    }
     std::string p = Path("/dev/" + name);
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     std::vector<char> block(1 << 20, (char)fill);
@@ -122,6 +128,9 @@ class RecordingDev : public CBlkDev {
     minor = 7;
     size_bytes = size;
     size_sectors = size / 512;
+    // Found as discovery finds a drive: what sysfs says now is what the
+    // report checks at the end.
+    if (!g_root_prefix.empty()) found_as = read_sysfs_identity(n);
   }
   void SetCommandStatus(const char* text) override {
     CBlkDev::SetCommandStatus(text);

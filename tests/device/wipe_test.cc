@@ -205,6 +205,8 @@ TEST_F(WipeTest, ALoopDeviceIsOverwrittenThroughItsNodeEveryByte) {
   LoopDevice loop(root.Path("/dev/loop.img"));
   if (loop.Path().empty()) GTEST_SKIP() << loop.SkipReason();
   ASSERT_EQ(0, mknod(root.Path("/dev/zwl").c_str(), S_IFBLK | 0600, loop.Rdev()));
+  root.MakeDir("/sys/block/zwl");
+  root.WriteFile("/sys/block/zwl/dev", std::to_string(major(loop.Rdev())) + ":" + std::to_string(minor(loop.Rdev())));
   // The device is shorter than its image: the bytes past it must stay.
   RecordingDev dev("zwl", size);
   dev.major = (int)major(loop.Rdev());

@@ -4,7 +4,9 @@
 # stick with the arrow keys and S, press W, confirm the countdown with Enter,
 # wait for both reports and leave with Q. Only those two images may change:
 # each holds the report and then the sector-number pattern (zeros on the
-# trimmed SATA drive); every other drive is untouched.
+# trimmed SATA drive); every other drive is untouched. The VM's SCSI disks
+# give sense data in descriptor format (D_SENSE), the form the other tests
+# leave to the kernel's default.
 . "$(dirname "$0")/lib.bash" "$@"
 command -v tmux >/dev/null || skip "tmux is not installed"
 
@@ -14,7 +16,7 @@ date +%s > "$work/time-start"
 tmux kill-session -t "$sess" 2>/dev/null
 tmux new-session -d -s "$sess" -x 100 -y 30 \
   "'$vm/run-vm' --image '$image' --work '$work' --console stdio --rows 30 --cols 100 --timeout 700 -- \
-     zv.term=screen zv.SCHEME=testpattern zv.VERIFY=Y zv.USE_NODELAY=Y zv.timeout=600; \
+     zv.dsense=1 zv.term=screen zv.SCHEME=testpattern zv.VERIFY=Y zv.USE_NODELAY=Y zv.timeout=600; \
    echo \$? > '$work/qemu-status'; sleep 2"
 trap 'tmux kill-session -t "$sess" 2>/dev/null' EXIT
 
@@ -109,6 +111,8 @@ done
 # SMART and the security feature set, as the detail pane showed them for the
 # SATA SSD, against what smartctl -A and hdparm -I read inside the VM.
 realloc=$(awk '$1 == 5 && $2 == "Reallocated_Sector_Ct" { print $NF }' "$work/out/peer/$sata.smartctl")
+check "the kernel answers the SATA SSD's ATA pass-through in descriptor format (D_SENSE)" \
+  grep -qi "descriptor format" "$work/out/peer/$sata.sat-sense"
 check "the SATA SSD's details give the SMART status" grep -q "S.M.A.R.T. status OK" "$details"
 check "the SATA SSD's details give the reallocated sector count that smartctl -A reads ($realloc)" \
   grep -q "Bad sectors: $realloc *\$" "$details"

@@ -63,6 +63,8 @@ for d in $ZV_KEPT_DRIVES; do check "$d unchanged, byte for byte" unchanged "$d";
 k=$(kname sata0)
 hd=$work/out/peer/$k.hdparm-I
 hdv() { sed -n "s/^[[:space:]]*$1:[[:space:]]*//p" "$hd" | sed 's/[[:space:]]*$//'; }
+check "the kernel answers sata0's ATA pass-through in fixed-format sense (no D_SENSE)" \
+  grep -qi "fixed format" "$work/out/peer/$k.sat-sense"
 check "sata0 ($k) is an ATA device over SAT" test "$(device_class "$k")" = ATA-SAT
 check "sata0 is named as hdparm -I names it, with ' SSD' after the model and the firmware after the serial" \
   in_wipe_log "Disk-$k: $(hdv 'Model Number') SSD, s/n: $(hdv 'Serial Number') firmware: $(hdv 'Firmware Revision') ata device detected."

@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_debuglevel = (flags & 0x02) ? 1 : 0;
   CBlkDevAta dev(CBlkDevAta::TRANSPORT_SAT);
   dev.name = "sdz";
-  int rc = dev.ParseSmartData(smart.data());
+  blkdev_info_t got;
+  int rc = dev.ParseSmartData(smart.data(), got);
   if (rc == 0 && ata_sector_sum(smart.data()) != 0) abort();
   g_debuglevel = 0;
   return 0;

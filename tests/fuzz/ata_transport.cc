@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The evaluation alone, on a whole sense buffer.
   std::vector<unsigned char> sense = in.ConsumeBytes<unsigned char>(32);
   sense.resize(32, 0);
-  int rc = sat_check_sense(sense.data());
+  int rc = sat_decode_sense(sense.data()).rc;
   if (rc != 0 && rc != 71 && rc != 125 && rc != 5) abort();
 
   g_in = &in;
