@@ -12,8 +12,12 @@
 #include "scheme/isaac64.h"
 #include "scheme/isaac_forms.h"
 
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace lanes_avx2 {
 typedef uint64_t v __attribute__((vector_size(32)));
 const int kLanes = 4;
@@ -23,10 +27,18 @@ inline v gather(const uint64_t* mm, v off) {
 }
 #include "scheme/isaac_lanes.inc"
 }  // namespace lanes_avx2
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx512f")
+#endif
 namespace lanes_avx512 {
 typedef uint64_t v __attribute__((vector_size(64)));
 const int kLanes = 8;
@@ -36,7 +48,11 @@ inline v gather(const uint64_t* mm, v off) {
 }
 #include "scheme/isaac_lanes.inc"
 }  // namespace lanes_avx512
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 namespace {
 

@@ -1,14 +1,16 @@
-// The device manager on a fake /sys/block: discovery by the monitor thread,
-// held-back devices, removal, return within 30 seconds and stale entries.
+// The device manager on a fake /sys/block: the listing, held-back devices,
+// removal, return within 30 seconds (only of the same drive), stale entries;
+// and the rescan: host scans, silent drives deleted, busy, log and unplugged
+// drives left alone, one rescan at a time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <memory>
-#include <string>
+#include <fstream>
+#include <sstream>
 
-#include "command/command.h"
-#include "devmgr/devmgr.h"
 #include "devmgr/fake_sysfs.h"
+#include "devmgr/rescan_task.h"
 #include "support/gate_command.h"
 #include "support/log_capture.h"
 
@@ -16,149 +18,102 @@ class DevMgrTest : public ::testing::Test {
  protected:
   FakeSys sys;
   FakeIoctl ioctls;
-  LogCapture logs;
-  MonitorStepper stepper;
+  Monitor monitor;
   RecordingHook hook;
-  std::unique_ptr<CBlkDevMgr> mgr;
-
-  void Start() {
-    mgr.reset(new CBlkDevMgr);
-    mgr->StartScanDevices();
-    mgr->RegisterHooks(&hook);
+  LogCapture logs;
+  CBlkDevMgr mgr;
+  CRescanTask rescan;
+  DevMgrTest() { mgr.RegisterHooks(&hook); }
+  void Pass() { monitor.Pass(mgr); }
+  std::string Read(const std::string& rel) {
+    std::stringstream s;
+    s << std::ifstream(sys.Path(rel)).rdbuf();
+    return s.str();
   }
-  void TearDown() override {
-    stepper.FreeRun();
-    mgr.reset();
+  void Rescan(bool start = true) {
+    if (start) rescan.Start(&mgr);
+    for (int i = 0; i < 500 && rescan.IsStarted(); ++i) usleep(10000);
+    EXPECT_FALSE(rescan.IsStarted());
   }
   std::vector<std::string> Names() {
     std::vector<std::string> v;
-    for (int i = 0; i < mgr->GetCount(); ++i) v.push_back(mgr->GetBlkDev(i)->name);
+    for (int i = 0; i < mgr.GetCount(); ++i) v.push_back(mgr.GetBlkDev(i)->name);
     return v;
   }
 };
 
-TEST_F(DevMgrTest, ListingSkipsRamLoopMtdAndDotNames) {
-  for (const char* n : {"ram0", "ram15", "loop3", "loop7", "mtdblock1", ".hidden"}) sys.MakeDir(std::string("/sys/block/") + n);
-  for (const char* n : {"sda", "sr0", "mmcblk0", "fd0"}) sys.MakeDir(std::string("/sys/block/") + n);
-  CBlkDevMgr m;
-  EXPECT_EQ((std::set<std::string>{"fd0", "mmcblk0", "sda", "sr0"}), m.ScanSysBlockDevices());
-
-  sys.RemoveDrive("");  // the whole /sys/block
-  EXPECT_TRUE(m.ScanSysBlockDevices().empty());
-  EXPECT_TRUE(logs.Has("Could not open devices directory '" + sys.Path("/sys/block") + "': No such file or directory",
-                       "debug"));
-}
-
-TEST_F(DevMgrTest, FirstPassFindsTheDrivesHoldsBackCdDvdAndFloppiesAndEndsDetection) {
+TEST_F(DevMgrTest, FirstPassListsTheDisksAndHoldsBackCdsAndFloppies) {
+  for (const char* n : {"ram0", "loop3", "mtdblock1", ".hidden"}) sys.MakeDir(std::string("/sys/block/") + n);
   fake_drive d;
-  d.minor = 1;
-  sys.AddDrive("sdb", d);
-  d.minor = 0;
-  d.size = 2 << 20;
-  sys.AddDrive("sda", d);
-  fake_drive cd;
-  cd.type = 5;
-  cd.minor = 2;
-  sys.AddDrive("sr0", cd);
-  fake_drive floppy;
-  floppy.model = "";
-  floppy.minor = 3;
-  sys.AddDrive("fd0", floppy);
-  sys.WriteFile("/sys/block/fd0/dev", "2:0\n");
-  sys.MakeDir("/sys/block/loop0");
-  sys.MakeDir("/sys/block/ram0");
-
-  Start();
-  EXPECT_EQ(1, mgr->IsDetectingDrivesInitialization());
-  EXPECT_EQ(0, mgr->GetCount());
-  stepper.Step();
-  EXPECT_EQ(0, mgr->IsDetectingDrivesInitialization());
-
-  EXPECT_EQ((std::vector<std::string>{"sda", "sdb"}), Names());
-  EXPECT_EQ((std::vector<std::string>{"attached sda", "attached sdb"}), hook.Summary());
-  // Held back in the order found: fd0, sr0.
-  ASSERT_EQ(2, mgr->GetHeldBackCount());
-  EXPECT_EQ("fd0", mgr->GetHeldBackDev(0)->name);
-  EXPECT_EQ("sr0", mgr->GetHeldBackDev(1)->name);
-  EXPECT_FALSE(mgr->GetBlkDev(-1));
-  EXPECT_FALSE(mgr->GetBlkDev(mgr->GetCount()));
-  EXPECT_TRUE(logs.Has("Device 'sda' - connected.", "debug"));
-  EXPECT_TRUE(logs.Has("Initializing device sr0", "debug"));
-  EXPECT_FALSE(logs.Has("Device 'sr0'"));
-  EXPECT_FALSE(logs.Has("Device 'fd0'"));
-  EXPECT_FALSE(logs.Has("loop0"));
-  EXPECT_TRUE(logs.Has("BlockDeviceMonitor: device 'sda' connected to system.", "debug"));
-  EXPECT_EQ(2u << 20, mgr->GetBlkDev(0)->size_bytes);
-}
-
-TEST_F(DevMgrTest, ANodeThatCannotBeOpenedIsNotListed) {
-  fake_drive d;
-  d.node = false;
-  sys.AddDrive("sdq", d);
-  // A dangling link: no node can be made there and nothing opens.
-  ASSERT_EQ(0, symlink("/nonexistent/zv-node", sys.Path("/dev/sdq").c_str()));
-  Start();
-  stepper.Step();
-  EXPECT_EQ(0, mgr->GetCount());
-  EXPECT_TRUE(logs.Has("Disk-sdq: creation failed", "debug"));
-  EXPECT_TRUE(hook.Events().empty());
-}
-
-TEST_F(DevMgrTest, ADriveBackWithin30SecondsGetsItsOldObject) {
-  fake_drive d;
-  d.model = "Same Model";
   sys.AddDrive("sda", d);
   d.minor = 1;
   sys.AddDrive("sdb", d);
   d.minor = 2;
-  d.model = "Other Model";
-  sys.AddDrive("sdc", d);
-  Start();
-  stepper.Step();
-  ASSERT_EQ((std::vector<std::string>{"sda", "sdb", "sdc"}), Names());
-  std::shared_ptr<CBlkDev> sdb = mgr->GetBlkDev(1);
-  sdb->SetWiping(WIPING_SET);
+  d.type = 5;  // CD/DVD
+  sys.AddDrive("sr0", d);
+  d.model = "";
+  sys.AddDrive("fd0", d);
+  sys.WriteFile("/sys/block/fd0/dev", "2:0\n");
+  d.node = false;
+  sys.AddDrive("sdq", d);  // no node can be made there: never listed
+  ASSERT_EQ(0, symlink("/nonexistent/zv-node", sys.Path("/dev/sdq").c_str()));
+  EXPECT_EQ((std::set<std::string>{"fd0", "sda", "sdb", "sdq", "sr0"}), mgr.ScanSysBlockDevices());
 
-  // sdb is busy with its queue when it goes away.
-  std::shared_ptr<GateCommand> held(new GateCommand);
-  sdb->QueueCommand(held);
-  ASSERT_EQ(0, sdb->RunCommandQueue());
-  held->WaitEntered();
+  EXPECT_EQ(1, mgr.IsDetectingDrivesInitialization());
+  Pass();
+  EXPECT_EQ(0, mgr.IsDetectingDrivesInitialization());
+  EXPECT_EQ((std::vector<std::string>{"sda", "sdb"}), Names());
+  EXPECT_EQ((std::vector<std::string>{"attached sda", "attached sdb"}), hook.Take());
+  ASSERT_EQ(2, mgr.GetHeldBackCount());
+  EXPECT_EQ("fd0", mgr.GetHeldBackDev(0)->name);
+  EXPECT_EQ("sr0", mgr.GetHeldBackDev(1)->name);
+  sys.RemoveDrive("");
+  EXPECT_TRUE(mgr.ScanSysBlockDevices().empty());
+}
 
-  hook.Clear();
-  sys.RemoveDrive("sdb");
-  stepper.Apply();
-  ASSERT_EQ(3, mgr->GetCount());
-  EXPECT_EQ(sdb, mgr->GetBlkDev(1));
-  EXPECT_EQ(1, sdb->disconnected);
-  EXPECT_EQ("", sdb->name);
-  EXPECT_EQ(0, sdb->wipe_selected);
-  EXPECT_FALSE(sdb->IsQueueRunning());
-  EXPECT_TRUE(sdb->queue.empty());
-  EXPECT_EQ((std::vector<std::string>{"removed "}), hook.Summary());
-  EXPECT_EQ(sdb, hook.Events()[0].dev);
-  EXPECT_TRUE(logs.Has("Disk-sdb: Same Model, s/n:  device removed.", "wipe"));
-  EXPECT_TRUE(logs.Has("BlockDeviceMonitor: device 'sdb' disconnected from system.", "debug"));
+// A stick pulled out comes back as its old entry only when model, size and
+// serial all match; a look-alike is a new drive.
+TEST_F(DevMgrTest, OnlyTheSameDriveTakesBackARemovedEntry) {
+  struct row {
+    std::string model;
+    uint64_t size;
+    const char* serial_suffix;
+    bool same;
+  } rows[] = {{"ZV Stick", 1 << 20, "", true},
+              {"ZV Stick", 1 << 20, "x", false},
+              {"ZV Stick", 2 << 20, "", false},
+              {"ZV Other", 1 << 20, "", false}};
+  int minor = 0;
+  for (const row& r : rows) {
+    fake_drive d;
+    d.usb = "usb1";
+    d.model = "ZV Stick";
+    d.minor = ++minor;
+    d.serial = "S" + std::to_string(minor);
+    std::string first = "sd" + std::to_string(minor), again = "sdx" + std::to_string(minor);
+    sys.AddDrive(first, d);
+    Pass();
+    std::shared_ptr<CBlkDev> dev = mgr.GetBlkDev(mgr.GetCount() - 1);
+    dev->SetWiping(WIPING_SET);
+    dev->QueueCommand(std::shared_ptr<CCommand>(new GateCommand));
+    hook.Take();
+    sys.RemoveDrive(first);
+    Pass();
+    EXPECT_EQ((std::vector<std::string>{"removed "}), hook.Take());
+    EXPECT_TRUE(dev->IsDisconnected());
+    EXPECT_FALSE(dev->IsSelectedForWiping());
+    EXPECT_TRUE(dev->queue.empty());
 
-  // Back as sdd: the same object under the new name.
-  hook.Clear();
-  d.minor = 3;
-  d.model = "Same Model";
-  sys.AddDrive("sdd", d);
-  stepper.Apply();
-  ASSERT_EQ(3, mgr->GetCount());
-  EXPECT_EQ(sdb, mgr->GetBlkDev(1));
-  EXPECT_EQ("sdd", sdb->name);
-  EXPECT_EQ(0, sdb->disconnected);
-  std::string status;
-  EXPECT_EQ(1, sdb->GetCommandStatus(status));
-  EXPECT_EQ("The device was connected again.", status);
-  EXPECT_EQ((std::vector<std::string>{"back sdd"}), hook.Summary());
-  EXPECT_TRUE(logs.Has("Device 'sdd' - reconnected.", "debug"));
-
-  // A name that is gone again but never was listed needs nothing.
-  mgr->RemoveDevice("sdz");
-  EXPECT_TRUE(logs.Has("Disk-sdz: removed. No actions required.", "debug"));
+    d.model = r.model;
+    d.size = r.size;
+    d.serial += r.serial_suffix;
+    sys.AddDrive(again, d);
+    Pass();
+    EXPECT_EQ(std::vector<std::string>{(r.same ? "back " : "attached ") + again}, hook.Take()) << d.serial;
+    EXPECT_EQ(r.same, dev->name == again) << r.model << " " << r.size << " " << d.serial;
+    EXPECT_EQ(!r.same, dev->IsDisconnected());
+    EXPECT_FALSE(dev->IsSelectedForWiping());
+  }
 }
 
 TEST_F(DevMgrTest, After30SecondsTheEntryIsDroppedAndTheDriveComesBackAsNew) {
@@ -168,90 +123,89 @@ TEST_F(DevMgrTest, After30SecondsTheEntryIsDroppedAndTheDriveComesBackAsNew) {
     d.model = "Model " + std::to_string(i);
     sys.AddDrive(std::string("sd") + char('a' + i), d);
   }
-  Start();
-  stepper.Step();
-  std::shared_ptr<CBlkDev> old_sdb = mgr->GetBlkDev(1);
-  std::shared_ptr<CBlkDev> sdc = mgr->GetBlkDev(2);
-
+  Pass();
+  std::shared_ptr<CBlkDev> old_sdb = mgr.GetBlkDev(1), sdc = mgr.GetBlkDev(2);
   sys.RemoveDrive("sdb");
-  stepper.Apply();
-  EXPECT_EQ(3, mgr->GetCount());
-  // 30 seconds are not yet more than 30.
-  stepper.AdvanceClock(30);
-  stepper.Step();
-  EXPECT_EQ(3, mgr->GetCount());
-  stepper.AdvanceClock(2);
-  stepper.Step();
-  ASSERT_EQ(2, mgr->GetCount());
-  EXPECT_EQ(sdc, mgr->GetBlkDev(1));  // later entries move up
-  EXPECT_TRUE(logs.Has("Stalled device record removed (serial is )", "debug"));
-
-  hook.Clear();
+  Pass();
+  monitor.Advance(DEVMGR_RECONNECT_SECONDS - 1);
+  Pass();
+  EXPECT_EQ(3, mgr.GetCount());
+  monitor.Advance(3);
+  Pass();
+  ASSERT_EQ(2, mgr.GetCount());
+  EXPECT_EQ(sdc, mgr.GetBlkDev(1));
+  hook.Take();
   d.minor = 1;
   d.model = "Model 1";
   sys.AddDrive("sdb", d);
-  stepper.Apply();
-  ASSERT_EQ(3, mgr->GetCount());
-  EXPECT_NE(old_sdb, mgr->GetBlkDev(2));
-  EXPECT_EQ("sdb", mgr->GetBlkDev(2)->name);
-  EXPECT_EQ((std::vector<std::string>{"attached sdb"}), hook.Summary());
+  Pass();
+  EXPECT_EQ((std::vector<std::string>{"attached sdb"}), hook.Take());
+  EXPECT_NE(old_sdb, mgr.GetBlkDev(2));
 }
 
-TEST_F(DevMgrTest, OfTwoEqualDisconnectedDrivesTheFirstComesBack) {
-  fake_drive d;
-  d.model = "Twin";
-  sys.AddDrive("sda", d);
-  d.minor = 1;
-  sys.AddDrive("sdb", d);
-  Start();
-  stepper.Step();
-  std::shared_ptr<CBlkDev> a = mgr->GetBlkDev(0), b = mgr->GetBlkDev(1);
-  sys.RemoveDrive("sda");
-  sys.RemoveDrive("sdb");
-  stepper.Apply();
-  d.minor = 2;
-  sys.AddDrive("sdc", d);
-  stepper.Apply();
-  EXPECT_EQ("sdc", a->name);
-  EXPECT_EQ(1, b->disconnected);
-}
-
-TEST_F(DevMgrTest, HooksCanBeUnregisteredAndForgetADeadManager) {
+TEST_F(DevMgrTest, HooksUnregisterAndForgetADeadManager) {
   RecordingHook other;
   {
     CBlkDevMgr m;
     m.RegisterHooks(&other);
-    EXPECT_EQ(&m, other.mgr);
-    RecordingHook stranger;
-    stranger.mgr = &m;
-    m.UnregisterHooks(&stranger);  // not registered: nothing but the pointer changes
-    EXPECT_EQ(nullptr, stranger.mgr);
-    EXPECT_EQ(&m, other.mgr);
-    {
-      RecordingHook shortlived;
-      m.RegisterHooks(&shortlived);
-    }  // unregisters itself
-    m.UnregisterHooks(&other);
-    EXPECT_EQ(nullptr, other.mgr);
-    m.RegisterHooks(&other);
+    { RecordingHook shortlived; m.RegisterHooks(&shortlived); }  // unregisters itself
   }
   EXPECT_EQ(nullptr, other.mgr);
 }
 
-TEST_F(DevMgrTest, AnAtaDriveIsListedWithItsIdentity) {
-  AtaDriveModel drive;
-  drive.factory_max = drive.dco_max = drive.native_max = drive.current_max = 2047;
-  ioctls.AddAta("sda", &drive);
+TEST_F(DevMgrTest, RescanScansEveryHostOfEveryHostClass) {
+  const char* hosts[][2] = {{"scsi_host/host0", "- - -\n"}, {"fc_host/host5", "- - -\n"},
+                            {"scsi_host/other", ""}, {"scsi_disk/host9", ""}};
+  for (auto& h : hosts) {
+    sys.Shell(std::string("mkdir -p '") + sys.Path("/sys/class/") + h[0] + "'");
+    sys.WriteFile(std::string("/sys/class/") + h[0] + "/scan", "");
+  }
+  Rescan();
+  for (auto& h : hosts) EXPECT_EQ(h[1], Read(std::string("/sys/class/") + h[0] + "/scan")) << h[0];
+}
+
+// Drives that do not answer (an empty node) are deleted, unless they hold
+// the log, are busy or are already unplugged.
+TEST_F(DevMgrTest, RescanDeletesOnlySilentIdleDrives) {
   fake_drive d;
-  d.size = 1 << 20;
-  sys.AddDrive("sda", d);
-  Start();
-  stepper.Step();
-  ASSERT_EQ(1, mgr->GetCount());
-  std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(0);
-  EXPECT_EQ(5, dev->bus);
-  EXPECT_EQ("ZV0001 firmware: 1.02", dev->serial);
-  EXPECT_EQ(1u << 20, dev->size_bytes);
-  EXPECT_TRUE(dev->GetCommandById(BLKDEV_CMD_STANDBY));
-  EXPECT_TRUE(logs.Has("Disk-sda: ZV Test Drive 1000", "wipe"));
+  for (const char* n : {"sda", "sdb", "sdc", "sdd", "sde"}) {
+    d.minor++;
+    sys.AddDrive(n, d);
+    sys.WriteFile(std::string("/sys/block/") + n + "/device/delete", "");
+  }
+  Pass();
+  for (const char* n : {"sdb", "sdc", "sdd", "sde"}) ASSERT_EQ(0, truncate(sys.Path(std::string("/dev/") + n).c_str(), 0));
+  mgr.GetBlkDev(2)->SetLogDeviceFlag(true);
+  std::shared_ptr<GateCommand> busy(new GateCommand);
+  mgr.GetBlkDev(3)->QueueCommand(busy);
+  ASSERT_EQ(0, mgr.GetBlkDev(3)->RunCommandQueue());
+  busy->WaitEntered();
+  sys.Shell("mv '" + sys.Path("/sys/block/sde") + "' '" + sys.Path("/sde") + "'");
+  Pass();
+  sys.Shell("mv '" + sys.Path("/sde") + "' '" + sys.Path("/sys/block/sde") + "'");
+  Rescan();
+  busy->Open();
+  for (const char* n : {"sda", "sdb", "sdc", "sdd", "sde"})
+    EXPECT_EQ(std::string(n) == "sdb" ? "1\n" : "", Read(std::string("/sys/block/") + n + "/device/delete")) << n;
+  mgr.GetBlkDev(3)->ClearCommandQueue();
+}
+
+// R while a rescan runs starts nothing: the first one is held in its host
+// scan (a pipe nobody reads yet).
+TEST_F(DevMgrTest, RescanWhileOneRunsStartsNothing) {
+  std::string scan = sys.Path("/sys/class/scsi_host/host0/scan");
+  sys.Shell("mkdir -p '" + sys.Path("/sys/class/scsi_host/host0") + "'");
+  ASSERT_EQ(0, mkfifo(scan.c_str(), 0600));
+  rescan.Start(&mgr);
+  rescan.Start(&mgr);
+  int fd = open(scan.c_str(), O_RDONLY);
+  char buf[16];
+  while (read(fd, buf, sizeof buf) > 0) {
+  }
+  close(fd);
+  Rescan(false);
+  EXPECT_EQ(1, logs.Count("Rescan complete.", "wipe"));
+  unlink(scan.c_str());
+  Rescan();  // a finished rescan starts again
+  EXPECT_EQ(2, logs.Count("Rescan complete.", "wipe"));
 }

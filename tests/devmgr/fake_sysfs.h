@@ -1,83 +1,67 @@
 // A fake /sys/block and /dev under a temporary root (g_root_prefix) with
-// image files as the drives; an ioctl answer per drive (software ATA drives
-// or nothing); the monitor's pause and clock driven by the test; and a hook
-// that records what the device manager reports.
+// image files as the drives; ioctls answered per drive by software ATA or
+// SCSI devices (ENOTTY for the rest: none reaches a real device).
 #pragma once
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <limits.h>
-#include <stdio.h>
-#include <string.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "app/paths.h"
 #include "ata/ata_drive_model.h"
-#include "devmgr/devmgr.h"
 #include "device/device_fixture.h"
 #include "device/scsi_fixture.h"
+#include "devmgr/devmgr.h"
+#include "support/scoped.h"
 
-// What sysfs says about one fake drive.
 struct fake_drive {
   uint64_t size = 1 << 20;  // bytes
-  int minor = 0;            // with kUnusedMajor; -1 writes no "dev" file
+  int minor = 0;            // with kUnusedMajor
   int type = 0;             // SCSI peripheral type
-  std::string model = "ZV Fake Disk";
-  std::string vendor = "ZVTEST";
+  std::string model = "ZV Fake Disk", vendor = "ZVTEST";
   const char* usb = nullptr;  // "usb1", "usb2": the device link runs through that bus
+  std::string serial;         // the USB device's serial number
   bool node = true;           // an image file as /dev/<name>
-  unsigned char fill = 0xAA;  // image contents
 };
 
 class FakeSys : public TempRoot {
  public:
-  // Adds /sys/block/<name> (and the image as /dev/<name>).
   void AddDrive(const std::string& name, const fake_drive& d = fake_drive()) {
-    std::string blk = "/sys/block/" + name;
+    std::string blk = "/sys/block/" + name, dev_dir = blk + "/device";
     MakeDir(blk);
     WriteFile(blk + "/size", std::to_string(d.size / 512) + "\n");
-    if (d.minor >= 0) WriteFile(blk + "/dev", std::to_string(kUnusedMajor) + ":" + std::to_string(d.minor) + "\n");
-    std::string dev_dir;
+    WriteFile(blk + "/dev", std::to_string(kUnusedMajor) + ":" + std::to_string(d.minor) + "\n");
     if (d.usb) {
-      std::string target = "/sys/devices/pci0000:00/0000:00:14.0/" + std::string(d.usb) + "/2-1/2-1:1.0/host6/" +
-                           "target6:0:0/6:0:0:" + std::to_string(d.minor < 0 ? 0 : d.minor);
-      MakeDirs(target);
-      if (symlink(Path(target).c_str(), Path(blk + "/device").c_str()) != 0) ADD_FAILURE() << "symlink";
-      dev_dir = target;
+      std::string usbdev = "/sys/devices/pci0000:00/" + std::string(d.usb) + "/2-" + std::to_string(d.minor);
+      dev_dir = usbdev + "/2-1:1.0/host6/target6:0:0/6:0:0:0";
+      Shell("mkdir -p '" + Path(dev_dir) + "' && ln -s '" + Path(dev_dir) + "' '" + Path(blk + "/device") + "'");
+      WriteFile(usbdev + "/manufacturer", d.vendor + "\n");
+      WriteFile(usbdev + "/serial", d.serial + "\n");
     } else {
-      dev_dir = blk + "/device";
       MakeDir(dev_dir);
     }
     WriteFile(dev_dir + "/type", std::to_string(d.type) + "\n");
     WriteFile(dev_dir + "/model", d.model + "   \n");
     WriteFile(dev_dir + "/vendor", d.vendor + "  \n");
-    if (d.node) MakeImage(name, d.size, d.fill);
+    if (d.node) MakeImage(name, d.size, 0xAA);
   }
   // Takes the name out of /sys/block; the image stays for the test to read.
-  void RemoveDrive(const std::string& name) {
-    std::string cmd = "rm -rf '" + Path("/sys/block/" + name) + "'";
-    ASSERT_EQ(0, system(cmd.c_str()));
-  }
-  // Renames a drive: the same image under a new kernel name.
-  void RenameImage(const std::string& from, const std::string& to) {
-    ASSERT_EQ(0, rename(Path("/dev/" + from).c_str(), Path("/dev/" + to).c_str()));
-  }
-  void MakeDirs(const std::string& rel) {
-    std::string cmd = "mkdir -p '" + Path(rel) + "'";
-    ASSERT_EQ(0, system(cmd.c_str()));
+  void RemoveDrive(const std::string& name) { Shell("rm -rf '" + Path("/sys/block/" + name) + "'"); }
+  void Shell(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+  // Whether the image still holds nothing but its original fill.
+  bool Untouched(const std::string& name) {
+    std::vector<unsigned char> img = ReadImage(name);
+    return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
   }
 };
 
-// Answers the ioctls of the drives by image name: software ATA drives,
-// software SCSI devices, and "not a tty" for everything else, so no ioctl
-// reaches a real device.
 class FakeIoctl {
  public:
   typedef std::function<int(int, unsigned long, void*)> answer_fn;
@@ -106,133 +90,66 @@ class FakeIoctl {
     return a;
   }
   static int Dispatch(int fd, unsigned long request, void* arg) {
-    FakeIoctl* self = active();
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
     answer_fn fn;
-    if (self) {
-      char link[64], target[PATH_MAX];
-      snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-      ssize_t n = readlink(link, target, sizeof target - 1);
-      if (n > 0) {
-        target[n] = 0;
-        const char* base = strrchr(target, '/');
-        std::lock_guard<std::mutex> g(self->mu);
-        auto it = self->drives.find(base ? base + 1 : target);
-        if (it != self->drives.end()) fn = it->second;
-      }
+    if (n > 0 && active()) {
+      target[n] = 0;
+      std::lock_guard<std::mutex> g(active()->mu);
+      auto it = active()->drives.find(strrchr(target, '/') + 1);
+      if (it != active()->drives.end()) fn = it->second;
     }
-    if (!fn) {
-      errno = ENOTTY;
-      return -1;
-    }
-    return fn(fd, request, arg);
+    if (fn) return fn(fd, request, arg);
+    errno = ENOTTY;
+    return -1;
   }
   ioctl_fn_t saved;
   std::mutex mu;
   std::map<std::string, answer_fn> drives;
 };
 
-// The monitor's one-second pause, held until the test lets a pass go on.
-// Step(): the monitor acts on the listing it holds and takes the next one;
-// Apply(): every sysfs change made before the call has been acted on.
-class MonitorStepper {
+// The monitor's passes without its thread and its pause, on a clock that
+// the test moves on.
+class Monitor {
  public:
-  MonitorStepper() : saved_sleep(g_devmgr_monitor_sleep), saved_clock(g_devmgr_clock) {
-    State& s = state();
-    std::lock_guard<std::mutex> g(s.m);
-    s.tokens = 0;
-    s.entries = 0;
-    s.sleeping = false;
-    s.free_run = false;
-    s.clock_offset = 0;
-    g_devmgr_monitor_sleep = &Sleep;
-    g_devmgr_clock = &Clock;
+  void Pass(CBlkDevMgr& m) {
+    m.MonitorPass(previous, first);
+    first = false;
   }
-  ~MonitorStepper() {
-    FreeRun();
-    g_devmgr_monitor_sleep = saved_sleep;
-    g_devmgr_clock = saved_clock;
-  }
-  void Step() {
-    State& s = state();
-    std::unique_lock<std::mutex> g(s.m);
-    s.cv.wait(g, [&] { return s.sleeping; });
-    int e = s.entries;
-    ++s.tokens;
-    s.cv.notify_all();
-    s.cv.wait(g, [&] { return s.sleeping && s.entries > e; });
-  }
-  void Apply() {
-    Step();
-    Step();
-  }
-  // Lets the monitor run freely (before StopScanDevices).
-  void FreeRun() {
-    State& s = state();
-    std::lock_guard<std::mutex> g(s.m);
-    s.free_run = true;
-    s.cv.notify_all();
-  }
-  void AdvanceClock(int seconds) { state().clock_offset += seconds; }
+  void Advance(int seconds) { offset() += seconds; }
 
  private:
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    int tokens = 0, entries = 0;
-    bool sleeping = false, free_run = false;
-    std::atomic<int> clock_offset{0};
-  };
-  static State& state() {
-    static State s;
-    return s;
+  static time_t& offset() {
+    static time_t o = 0;
+    return o;
   }
-  static void Sleep() {
-    State& s = state();
-    std::unique_lock<std::mutex> g(s.m);
-    if (s.free_run) return;
-    ++s.entries;
-    s.sleeping = true;
-    s.cv.notify_all();
-    s.cv.wait(g, [&] { return s.tokens > 0 || s.free_run; });
-    if (s.tokens > 0) --s.tokens;
-    s.sleeping = false;
-  }
-  static time_t Clock() { return time(nullptr) + state().clock_offset; }
-
-  devmgr_sleep_fn_t saved_sleep;
-  devmgr_clock_fn_t saved_clock;
+  Scoped<devmgr_sleep_fn_t> sleep{g_devmgr_monitor_sleep, [] {}};
+  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset(); }};
+  Scoped<time_t> start{offset(), 0};
+  std::set<std::string> previous;
+  bool first = true;
 };
 
-// Records the manager's reports.
+// "attached sda", "removed ", "back sdd": what the manager reported, with the
+// device's name at the time.
 class RecordingHook : public CDevMgrHook {
  public:
-  struct event {
-    std::string what;
-    std::shared_ptr<CBlkDev> dev;
-    std::string name;  // the device's name when reported
-  };
-  void DeviceAttachedHook(std::shared_ptr<CBlkDev> d) override { Add("attached", d); }
-  void DeviceRemovedHook(std::shared_ptr<CBlkDev> d) override { Add("removed", d); }
-  void DeviceComeBackHook(std::shared_ptr<CBlkDev> d) override { Add("back", d); }
-  std::vector<event> Events() {
+  void DeviceAttachedHook(std::shared_ptr<CBlkDev> d) override { Add("attached ", d); }
+  void DeviceRemovedHook(std::shared_ptr<CBlkDev> d) override { Add("removed ", d); }
+  void DeviceComeBackHook(std::shared_ptr<CBlkDev> d) override { Add("back ", d); }
+  std::vector<std::string> Take() {
     std::lock_guard<std::mutex> g(m);
-    return events;
-  }
-  std::vector<std::string> Summary() {
     std::vector<std::string> v;
-    for (auto& e : Events()) v.push_back(e.what + " " + e.name);
+    v.swap(events);
     return v;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> g(m);
-    events.clear();
   }
 
  private:
-  void Add(const char* what, std::shared_ptr<CBlkDev> d) {
+  void Add(const char* what, const std::shared_ptr<CBlkDev>& d) {
     std::lock_guard<std::mutex> g(m);
-    events.push_back({what, d, d ? d->name : std::string()});
+    events.push_back(what + d->name);
   }
   std::mutex m;
-  std::vector<event> events;
+  std::vector<std::string> events;
 };

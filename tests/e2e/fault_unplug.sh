@@ -1,16 +1,11 @@
 #!/bin/bash
-# USB sticks pulled out (QEMU device_del) while the program wipes, next to two
-# healthy drives (the SATA SSD and the virtio disk), unattended:
-# - usb0 is there from the start; its writes are throttled so that it is
-#   still in its wiping pass when it is pulled;
-# - usb1 is plugged in after the task has started: the program selects it
-#   and adds it to the running task behind the 30-second countdown, so the
-#   others now wait for it at the session's last checkpoint; it is pulled
-#   during that countdown.
-# The program must log each removal, show the sticks disconnected, drop what
-# was queued for them (usb1 never gets written), take them out of the
-# checkpoint so that the healthy drives finish and get their "success"
-# reports, never claim a finished wipe on a stick, and end normally on Q.
+# USB sticks pulled out (QEMU device_del) during an unattended wipe next to
+# two healthy drives: usb0, throttled, in its wiping pass; usb1, plugged in
+# after the start, during the 30-second countdown that adds it to the running
+# task (so the others wait for it at the last checkpoint). Each removal is
+# logged and shown, what was queued for the sticks is dropped (usb1 is never
+# written) and they leave the checkpoint, so the healthy drives finish with
+# "success"; no finished wipe is claimed on a stick; Q ends the session.
 . "$(dirname "$0")/lib.bash" "$@"
 
 prepare_images

@@ -52,14 +52,11 @@ if ! wait_screen "$ZV_SATA0_MODEL" 300 || ! wait_screen 'QEMU HARDDISK' 30; then
 fi
 sleep 2
 snapshot list
-check "the legend offers Select and Wipe" bash -c "grep -q '\[S\]elect' '$work/screen-$shot-list.txt' && grep -q '\[W\]ipe' '$work/screen-$shot-list.txt'"
 sata_row=$(row_index "$ZV_SATA0_MODEL")
 usb_row=$(row_index "QEMU HARDDISK")
 check "both drives have a row (SATA $sata_row, USB $usb_row)" test -n "$sata_row" -a -n "$usb_row"
 
 check "the list holds the five wipeable drives" test "$(grep -Ec '^ +[0-9]+ ---- ' "$work/screen-$shot-list.txt")" = 5
-check "the SATA drive with the broken IDENTIFY data is not listed" bash -c "! grep -q '$ZV_SATA1_MODEL' '$work/screen-$shot-list.txt'"
-check "neither the CD-ROM nor the floppy is listed" bash -c "! grep -q 'DVD-ROM\|Floppy' '$work/screen-$shot-list.txt'"
 
 # Select the two rows, top to bottom, from the first row. On the SATA SSD's
 # row the detail pane shows what the program read from the drive.

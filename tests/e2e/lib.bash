@@ -33,7 +33,6 @@ finish() {
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86 is not installed"
 for t in cpio dpkg-deb depmod gcc; do command -v $t >/dev/null || skip "$t is not installed"; done
 
-
 # sha256 of every drive image in WORK/disks, one "name hash" line each.
 image_sums() {
   local f
@@ -85,7 +84,6 @@ sysfs_value() { # sysfs_value KNAME KEY
   sed -n "s/^$2=//p" "$work/out/peer/$1.sysfs" | head -1
 }
 
-# The image of a drive.
 image_of() { echo "$work/disks/$(zv_drive_file "$1")"; }
 
 unchanged() { # unchanged DRIVE: the image has its sha256 from before the run
@@ -95,7 +93,7 @@ unchanged() { # unchanged DRIVE: the image has its sha256 from before the run
   [ -n "$before" ] && [ "$before" = "$after" ]
 }
 
-# Session log and debug log as copied out of the VM.
+# The session log and the debug log as copied out of the VM.
 wipe_log() { cat "$work/out/logs/zorvane.log" 2>/dev/null; }
 debug_log() { cat "$work/out/logs/xdebug.log" 2>/dev/null; }
 in_wipe_log() { wipe_log | grep -qF -- "$1"; }
@@ -112,18 +110,14 @@ in_order() {
        END { exit k <= n }' "$@" < "$file"
 }
 
-# The debug log without DEBUG lines and single ATA/SCSI commands: what the
-# monitor thread did, one step a line.
-debug_steps() { debug_log | grep -v ' DEBUG \|\[lowlevel\]'; }
-
 # The device class the program chose for a kernel name, from the line that
-# announced it (Disk-NAME: ... detected) and, for ATA, the transport that
-# the device object was created with (logged just before its initialisation).
+# announced it and, for ATA, the transport logged (without DEBUG lines and
+# single commands) just before its initialisation.
 device_class() {
   local k=$1 line
   line=$(drive_lines "$k" | grep ' detected' | head -1)
   case $line in
-    *" ata device detected.") debug_steps | grep -B1 "Initializing device $k \[" | head -1 |
+    *" ata device detected.") debug_log | grep -v ' DEBUG \|\[lowlevel\]' | grep -B1 "Initializing device $k \[" | head -1 |
                                 sed -n 's/.*\(ATA-SAT\|ATA-IDE\) device .*/\1/p' ;;
     *" scsi device detected.") echo SCSI ;;
     *" usb device detected") echo USB ;;
@@ -133,8 +127,7 @@ device_class() {
   esac
 }
 
-# Device listed (handed to the interface and the task), as opposed to
-# failed or held back.
+# Listed (handed to the interface and the task), not failed or held back.
 listed() { in_debug_log "Device '$1' - connected."; }
 
 # report_field DRIVE FIELD: a field that zv_imgcheck read from the report.

@@ -1,24 +1,14 @@
 #!/bin/bash
-# The log medium, unattended (USE_LOGFILE with WIPE_ALL_DISKS), with three
-# drives that all carry an ext2 file system:
-# - usb0, a USB stick formatted as a whole (no partition table), empty;
-# - usb1, a USB stick with an MBR and one ext2 partition holding an earlier
-#   session's "zorvane.log" and a "zorvane-notes.txt": two zorvane* files;
-# - vblk0, an internal (virtio) disk whose file system holds three zorvane*
-#   files: more than the log stick, but an internal disk is never a log
-#   medium.
-# Before the screen starts, the program must try every partition, reject the
-# internal disk without mounting it ("x"), fail to mount usb1's bare disk
-# ("-"), mount and weigh both sticks' file systems ("+"), and choose usb1's
-# partition; it mounts it at /log, the session log goes there, and usb1 is
-# never wiped while the other two are. On the host, reading the images
-# without mounting them (debugfs, e2fsck -n on a copy of the partition):
-# - usb1: boot sector untouched, no report at byte 0, file system clean, the
-#   notes file byte for byte as before, the earlier session's log followed
-#   by this session's (the same lines as /tmp/zorvane.log), with "Wiping
-#   finished" lines naming the two wiped drives and none for usb1; the
-#   verbose log and the end-of-session ".recovery" copy are there too;
-# - usb0 and vblk0: a "success" report at byte 0 and zeros behind it.
+# The log medium, unattended (USE_LOGFILE with WIPE_ALL_DISKS), three drives
+# with ext2: usb0 a whole-disk stick, empty; usb1 a stick with an MBR and one
+# partition holding two zorvane* files (an earlier session's log and notes);
+# vblk0 an internal disk with three, which is never a log medium. The scan
+# marks every partition (x internal, - no mount, + looked at) and takes
+# usb1's partition; the session log goes there and usb1 is never wiped. On
+# the host, read without mounting (debugfs, e2fsck -n): usb1's boot sector,
+# file system and notes intact, the earlier log followed by this session's,
+# the verbose log and the end-of-session .recovery copy; usb0 and vblk0
+# carry a "success" report and zeros.
 . "$(dirname "$0")/lib.bash" "$@"
 for t in mkfs.ext2 debugfs e2fsck; do command -v $t >/dev/null || skip "$t is not installed (e2fsprogs)"; done
 
@@ -96,9 +86,6 @@ done < "$work/out/peer/partitions.txt"
 echo "partitions: $(awk 'NR > 2 { printf "%s ", $4 }' "$work/out/peer/partitions.txt"), expected marks $marks"
 check "the scan rejected the internal disk, mounted both sticks' file systems and not usb1's bare disk ($marks)" \
   grep -aq "^$marks" "$work/console.log"
-if [ "$(awk -v a="$usb0" -v b="${usb1}1" '$4 == a { print "first"; exit } $4 == b { exit }' "$work/out/peer/partitions.txt")" = first ]; then
-  ok "the empty stick is listed first, so the choice went by the zorvane* files, not by the order"
-fi
 
 # The choice.
 check "$usb1 is the log device, never queued, while $usb0 and $vblk are" \
@@ -121,8 +108,6 @@ check "usb1: zorvane.log still starts with the earlier session's line" \
   test "$(head -1 "$tmpd/stick-zorvane.log")" = "$old_log"
 check "usb1: this session's log follows it, line for line the session log of /tmp" \
   cmp -s <(tail -n +2 "$tmpd/stick-zorvane.log") "$wlog"
-check "usb1: the session log names the product and the session start" \
-  in_order "$tmpd/stick-zorvane.log" "######## Zorvane 2.69 ########" "Session started at "
 for k in "$usb0" "$vblk"; do
   check "usb1: the session log says $k was wiped" \
     in_order "$tmpd/stick-zorvane.log" "Disk-$k: using '1-pass Zeros' scheme" "Disk-$k: wiping pass 1/1 [zero] started" \

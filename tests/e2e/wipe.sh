@@ -1,7 +1,8 @@
 #!/bin/bash
 # The main job, unattended: every drive the program can wipe is selected and
-# wiped with one random pass read back, the session ends by itself, and on
-# the host:
+# wiped with one random pass read back (HPA and DCO reset on: QEMU's drives
+# offer neither, and the queues go on without), the session ends by itself,
+# and on the host:
 # - every wiped image starts with a well-formed report ("success", the passes
 #   listed) followed by the wiped data: the ISAAC64 random blocks for one seed
 #   on drives without TRIM, zeros on the trimmed SATA and SCSI drives;
@@ -14,7 +15,7 @@
 
 prepare_images
 run_vm --timeout 800 -- zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y \
-  zv.autoquit=done zv.timeout=600
+  zv.RESET_HPA=Y zv.RESET_DCO=Y zv.autoquit=done zv.timeout=600
 rc=$?
 check "the VM ran to its power-off (qemu status $rc)" test $rc = 0 -a -f "$work/out/done"
 check "the session ended by itself, not by the time limit" test ! -f "$work/out/timeout"

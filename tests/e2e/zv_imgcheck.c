@@ -1,5 +1,5 @@
 /* Checks drive images after a VM session, independently of the program's own
- * code: the report at byte 0, the data behind it, and IDENTIFY dumps.
+ * code: the report at byte 0 and the data behind it.
  *
  *   zv_imgcheck report IMAGE
  *       Parses the report at byte 0 and prints key=value lines (date,
@@ -9,19 +9,12 @@
  *   zv_imgcheck data IMAGE OFFSET[:END] KIND [ARGS]
  *       Checks every byte from OFFSET to END (default: the end of the image):
  *         zero                   all bytes 0
- *         pattern HEXBYTES       byte at p is pattern[p mod len] (e.g. 55aa00)
  *         test                   sector numbers: bytes 0-3 of each sector big-endian
  *                                device offset / 512, the rest 0
  *         random LO HI           4096-byte blocks, block B = ISAAC64 restarted with
  *                                seed B + S for one S in [LO, HI] (found from the
  *                                first whole block); prints seed=S
- *         complement-random LO HI  the bitwise NOT of the above
  *       Prints "ok" or the first mismatching offset; exit 1 on mismatch.
- *   zv_imgcheck identify FILE
- *       Reads the hex words printed by "hdparm --Istdout" and prints sum (the
- *       byte sum mod 256), serial, firmware, model, rotation, trim and major.
- *   zv_imgcheck isaac64 SEED N
- *       Prints the first N bytes after a restart with SEED, in hex.
  *
  * ISAAC64 is Bob Jenkins' published generator (RANDSIZL 8), seeded with the
  * bytes (seed >> (i mod 32)) & 0xff and read as the low byte of each result
@@ -255,17 +248,6 @@ static int cmd_report(const char* path) {
 
 /* ---- data ---- */
 
-static int parse_hex_bytes(const char* s, uint8_t* out, int cap) {
-  int n = 0;
-  while (s[0] && s[1] && n < cap) {
-    unsigned v;
-    if (sscanf(s, "%2x", &v) != 1) return -1;
-    out[n++] = (uint8_t)v;
-    s += 2;
-  }
-  return n;
-}
-
 static int mismatch(long long off, uint8_t got, uint8_t want) {
   printf("mismatch at offset %lld: 0x%02x, expected 0x%02x\n", off, got, want);
   return 1;
@@ -286,12 +268,6 @@ static int cmd_data(int argc, char** argv) {
   if (!strcmp(kind, "zero")) {
     for (p = off; p < size; ++p)
       if (img[p]) return mismatch(p, img[p], 0);
-  } else if (!strcmp(kind, "pattern") && argc > 5) {
-    uint8_t pat[4096];
-    int n = parse_hex_bytes(argv[5], pat, sizeof pat);
-    if (n <= 0) return 2;
-    for (p = off; p < size; ++p)
-      if (img[p] != pat[p % n]) return mismatch(p, img[p], pat[p % n]);
   } else if (!strcmp(kind, "test")) {
     for (p = off; p < size; ++p) {
       uint32_t sector = (uint32_t)(p / 512);
@@ -299,18 +275,17 @@ static int cmd_data(int argc, char** argv) {
       uint8_t want = k < 4 ? (uint8_t)(sector >> (8 * (3 - k))) : 0;
       if (img[p] != want) return mismatch(p, img[p], want);
     }
-  } else if ((!strcmp(kind, "random") || !strcmp(kind, "complement-random")) && argc > 6) {
+  } else if (!strcmp(kind, "random") && argc > 6) {
     long long lo = atoll(argv[5]), hi = atoll(argv[6]), s, found = -1;
-    uint8_t flip = strcmp(kind, "random") ? 0xff : 0;
     long long first = (off + 4095) / 4096; /* first whole block */
     uint8_t block[4096];
     isaac64_t ctx;
     if ((first + 1) * 4096 > size) return 2;
     for (s = lo; s <= hi && found < 0; ++s) {
       random_block(&ctx, (int32_t)(uint32_t)(first + s), block);
-      if ((block[0] ^ flip) == img[first * 4096] && (block[1] ^ flip) == img[first * 4096 + 1]) {
+      if (block[0] == img[first * 4096] && block[1] == img[first * 4096 + 1]) {
         int i, same = 1;
-        for (i = 0; i < 4096 && same; ++i) same = (uint8_t)(block[i] ^ flip) == img[first * 4096 + i];
+        for (i = 0; i < 4096 && same; ++i) same = block[i] == img[first * 4096 + i];
         if (same) found = s;
       }
     }
@@ -323,7 +298,7 @@ static int cmd_data(int argc, char** argv) {
       long long b = p / 4096, end = (b + 1) * 4096 < size ? (b + 1) * 4096 : size, q;
       random_block(&ctx, (int32_t)(uint32_t)(b + found), block);
       for (q = p; q < end; ++q)
-        if (img[q] != (uint8_t)(block[q % 4096] ^ flip)) return mismatch(q, img[q], block[q % 4096] ^ flip);
+        if (img[q] != block[q % 4096]) return mismatch(q, img[q], block[q % 4096]);
     }
   } else {
     fprintf(stderr, "zv_imgcheck: unknown data kind '%s'\n", kind);
@@ -334,76 +309,9 @@ static int cmd_data(int argc, char** argv) {
   return 0;
 }
 
-/* ---- IDENTIFY ---- */
-
-static void print_ata_string(const char* key, const uint16_t* w, int first, int count) {
-  char s[128];
-  int i, n = 0;
-  for (i = first; i < first + count; ++i) {
-    s[n++] = (char)(w[i] >> 8);
-    s[n++] = (char)(w[i] & 0xff);
-  }
-  while (n > 0 && s[n - 1] == ' ') --n;
-  s[n] = 0;
-  printf("%s=%s\n", key, s);
-}
-
-static int cmd_identify(const char* path) {
-  FILE* f = fopen(path, "r");
-  char tok[64];
-  uint16_t w[256];
-  int n = 0, sum = 0, i, major = 0;
-  if (!f) {
-    fprintf(stderr, "zv_imgcheck: %s: %s\n", path, strerror(errno));
-    return 2;
-  }
-  while (n < 256 && fscanf(f, "%63s", tok) == 1) {
-    unsigned v;
-    char extra;
-    if (strlen(tok) == 4 && sscanf(tok, "%4x%c", &v, &extra) == 1) w[n++] = (uint16_t)v;
-  }
-  fclose(f);
-  if (n != 256) {
-    printf("error=found %d IDENTIFY words, expected 256\n", n);
-    return 1;
-  }
-  for (i = 0; i < 256; ++i) sum += (w[i] >> 8) + (w[i] & 0xff);
-  for (i = 15; i >= 1; --i)
-    if (w[80] != 0xffff && (w[80] >> i) & 1) {
-      major = i;
-      break;
-    }
-  printf("sum=%d\n", sum % 256);
-  printf("major=%d\n", major);
-  print_ata_string("serial", w, 10, 10);
-  print_ata_string("firmware", w, 23, 4);
-  print_ata_string("model", w, 27, 20);
-  printf("rotation=%u\n", w[217]);
-  printf("trim=%u\n", w[169] & 1);
-  return 0;
-}
-
-static int cmd_isaac64(int argc, char** argv) {
-  int32_t seed;
-  int n, i, k;
-  isaac64_t ctx;
-  if (argc < 4) return 2;
-  seed = (int32_t)atol(argv[2]);
-  n = atoi(argv[3]);
-  isaac64_restart(&ctx, seed);
-  for (i = 0; i < n; i += RANDSIZ) {
-    isaac64_step(&ctx);
-    for (k = 0; k < RANDSIZ && i + k < n; ++k) printf("%02x", (unsigned)(ctx.rsl[k] & 0xff));
-  }
-  printf("\n");
-  return 0;
-}
-
 int main(int argc, char** argv) {
   if (argc >= 3 && !strcmp(argv[1], "report")) return cmd_report(argv[2]);
   if (argc >= 5 && !strcmp(argv[1], "data")) return cmd_data(argc, argv);
-  if (argc >= 3 && !strcmp(argv[1], "identify")) return cmd_identify(argv[2]);
-  if (argc >= 4 && !strcmp(argv[1], "isaac64")) return cmd_isaac64(argc, argv);
-  fprintf(stderr, "usage: zv_imgcheck report IMAGE | data IMAGE OFFSET KIND [ARGS] | identify FILE | isaac64 SEED N\n");
+  fprintf(stderr, "usage: zv_imgcheck report IMAGE | data IMAGE OFFSET KIND [ARGS]\n");
   return 2;
 }

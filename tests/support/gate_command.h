@@ -3,7 +3,6 @@
 #pragma once
 #include <condition_variable>
 #include <mutex>
-#include <string>
 
 #include "command/command.h"
 #include "device/blkdev.h"
@@ -21,10 +20,7 @@ class GateCommand : public CCommand {
     return 0;
   }
   bool CanCancel() const override { return true; }
-  int Cancel() override {
-    Open();
-    return 0;
-  }
+  int Cancel() override { return Open(), 0; }
   void Open() {
     std::lock_guard<std::mutex> g(m);
     open = true;

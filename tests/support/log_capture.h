@@ -1,11 +1,10 @@
-// Captures what the program logs: an appender on the root logger that keeps
-// every message (with its logger name and level) in memory.
+// Captures what the program logs: an appender on the root logger, every
+// level on, that keeps each message with its logger name while it lives.
 #pragma once
 #include <log4cplus/appender.h>
 #include <log4cplus/logger.h>
 #include <log4cplus/spi/loggingevent.h>
 
-#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,55 +15,28 @@ struct captured_line {
   std::string text;
 };
 
-class CaptureAppender : public log4cplus::Appender {
- public:
-  CaptureAppender() { setName(LOG4CPLUS_TEXT("capture")); }
-  ~CaptureAppender() override { destructorImpl(); }
-  void close() override {}
-  std::vector<captured_line> Lines() {
-    std::lock_guard<std::mutex> g(m);
-    return lines;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> g(m);
-    lines.clear();
-  }
-
- protected:
-  void append(const log4cplus::spi::InternalLoggingEvent& ev) override {
-    std::lock_guard<std::mutex> g(m);
-    lines.push_back({ev.getLoggerName(), ev.getLogLevel(), ev.getMessage()});
-  }
-
- private:
-  std::mutex m;
-  std::vector<captured_line> lines;
-};
-
-// RAII: attaches a capture appender to the root logger with every level on.
 class LogCapture {
  public:
-  LogCapture() : app(new CaptureAppender) {
-    log4cplus::Logger root = log4cplus::Logger::getRoot();
-    root.setLogLevel(log4cplus::TRACE_LOG_LEVEL);
-    root.addAppender(log4cplus::SharedAppenderPtr(app.get()));
+  LogCapture() : app(new Appender) {
+    log4cplus::Logger::getRoot().setLogLevel(log4cplus::TRACE_LOG_LEVEL);
+    log4cplus::Logger::getRoot().addAppender(app);
   }
   ~LogCapture() { log4cplus::Logger::getRoot().removeAppender(app); }
-  std::vector<captured_line> Lines() { return static_cast<CaptureAppender*>(app.get())->Lines(); }
-  void Clear() { static_cast<CaptureAppender*>(app.get())->Clear(); }
-  // True when some line contains the text (optionally on the given logger).
-  bool Has(const std::string& text, const std::string& logger = "") {
-    for (auto& l : Lines())
-      if (l.text.find(text) != std::string::npos && (logger.empty() || l.logger == logger)) return true;
-    return false;
+  std::vector<captured_line> Lines() {
+    std::lock_guard<std::mutex> g(self().m);
+    return self().lines;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> g(self().m);
+    self().lines.clear();
+  }
+  // Lines containing the text (on the given logger, if any).
   int Count(const std::string& text, const std::string& logger = "") {
     int n = 0;
-    for (auto& l : Lines())
-      if (l.text.find(text) != std::string::npos && (logger.empty() || l.logger == logger)) ++n;
+    for (auto& l : Lines()) n += l.text.find(text) != std::string::npos && (logger.empty() || l.logger == logger);
     return n;
   }
-  // Exact-match line list for one logger.
+  bool Has(const std::string& text, const std::string& logger = "") { return Count(text, logger) > 0; }
   std::vector<std::string> Texts(const std::string& logger) {
     std::vector<std::string> out;
     for (auto& l : Lines())
@@ -73,5 +45,20 @@ class LogCapture {
   }
 
  private:
+  class Appender : public log4cplus::Appender {
+   public:
+    Appender() { setName(LOG4CPLUS_TEXT("capture")); }
+    ~Appender() override { destructorImpl(); }
+    void close() override {}
+    std::mutex m;
+    std::vector<captured_line> lines;
+
+   protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& ev) override {
+      std::lock_guard<std::mutex> g(m);
+      lines.push_back({ev.getLoggerName(), ev.getLogLevel(), ev.getMessage()});
+    }
+  };
+  Appender& self() { return static_cast<Appender&>(*app); }
   log4cplus::SharedAppenderPtr app;
 };
