@@ -6,6 +6,8 @@
 #include <log4cplus/hierarchy.h>
 #include <stdio.h>
 
+#include <fstream>
+
 #include <algorithm>
 #include <fstream>
 #include <iostream>

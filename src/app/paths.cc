@@ -42,9 +42,6 @@ static int default_ioctl(int fd, unsigned long request, void* arg) { return ::io
 
 ioctl_fn_t g_ioctl = default_ioctl;
 
-#include <fcntl.h>
-#include <unistd.h>
-
 static int default_open(const char* path, int flags) { return ::open(path, flags); }
 
 open_fn_t g_open = default_open;

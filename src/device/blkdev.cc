@@ -138,7 +138,16 @@ int CBlkDev::CommandComplete(const CCommand* cmd) {
       refresh = true;
     }
   }
-  if (refresh) Refresh();
+  if (refresh) {
+    Refresh();
+    // The drive's own command (an HPA or DCO reset) may have changed the size
+    // the kernel gives its name; while the name keeps this drive's numbers it
+    // is still this drive, and its report goes there.
+    sysfs_identity_t id = read_sysfs_identity(name);
+    CLockWrapper guard(*this);
+    if (id.found && id.major == found_as.major && id.minor == found_as.minor && id.model == found_as.model)
+      found_as = id;
+  }
   return 0;
 }
 

@@ -5,7 +5,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/util.h"
