@@ -5,6 +5,7 @@
 // code is not one the transport gives, when a failed command changed the
 // record, or when a maximum address came back with other low bytes than the
 // drive answered (a value put together from different answers).
+#include <scsi/sg.h>
 #include <stdlib.h>
 #include <string.h>
 
