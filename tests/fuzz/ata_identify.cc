@@ -28,7 +28,8 @@ void fuzz_one(FuzzedDataProvider& in) {
   if (found >= 30 || found < -1 || (found >= 0 && (found < from || b[2 + 12 * found] != id || raw >> 48))) abort();
   g_debuglevel = flags & 0x04 ? 1 : 0;
   CBlkDevAta dev(CBlkDevAta::TRANSPORT_SAT);
-  if (dev.ParseSmartData(b.data()) == 0 && ata_sector_sum(b.data()) != 0) abort();
+  blkdev_info_t into;
+  if (dev.ParseSmartData(b.data(), into) == 0 && ata_sector_sum(b.data()) != 0) abort();
   g_debuglevel = 0;
   std::vector<unsigned char> set(b);
   dco_set_max_lba(set.data(), new_max);
