@@ -125,3 +125,14 @@ TEST(DelayCommand, CountsDownInTheStatusTextAndCanBeCancelled) {
   EXPECT_EQ(0, cancelled.Run(true));
   EXPECT_TRUE(other->History().empty());
 }
+
+// Before a reboot or power-off the logs are flushed; under a fake root the
+// machine is never rebooted.
+TEST(Reboot, FlushesFirstAndNeverRebootsUnderTest) {
+  static int syncs;
+  syncs = 0;
+  Scoped<sync_fn_t> sync{g_sync, [] { ++syncs; }};
+  Scoped<std::string> root{g_root_prefix, "/nonexistent-zorvane-test-root"};
+  for (int id : {(int)BLKDEV_CMD_REBOOT, (int)BLKDEV_CMD_HALT}) EXPECT_EQ(-1, g_reboot(id));
+  EXPECT_EQ(2, syncs);
+}
