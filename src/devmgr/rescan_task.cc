@@ -83,6 +83,14 @@ void CRescanTask::RescanTaskThreadProc(CBlkDevMgr* mgr) {
   pthread_mutex_unlock(&mutex);
 }
 
+// Flushes and closes a sysfs control file. sysfs refuses a write only when
+// the buffer reaches it, at the flush or at the close: 0, or the error number.
+static int close_control_file(FILE* f) {
+  int err = fflush(f) == 0 ? 0 : errno;
+  if (fclose(f) != 0 && err == 0) err = errno;
+  return err;
+}
+
 void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
   if (!mgr) return;
   int count = mgr->GetCount();
@@ -102,13 +110,8 @@ void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
     }
     if (fputs("1\n", f) < 0)
       LOG_ERROR(g_dbg_log, "Failed to remove device: unable to write to " << path << ": " << strerror(errno));
-    // sysfs refuses the write only when the buffer reaches it: at the flush
-    // or at the close.
-    bool flushed = fflush(f) == 0;
-    int err = errno;
-    if (fclose(f) != 0 || !flushed) {
-      LOG_ERROR(g_dbg_log, "Failed to remove device: error on closing " << path << ": "
-                                                                          << strerror(flushed ? errno : err));
+    if (int err = close_control_file(f)) {
+      LOG_ERROR(g_dbg_log, "Failed to remove device: error on closing " << path << ": " << strerror(err));
       return;
     }
   }
@@ -161,12 +164,8 @@ void CRescanTask::rescanHost(const char* host_dir) {
   // The kernel scans the host before the write returns.
   if (fputs("- - -\n", f) < 0)
     LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to initiate rescan.");
-  // A refused scan shows at the flush or at the close.
-  bool flushed = fflush(f) == 0;
-  int err = errno;
-  if (fclose(f) != 0 || !flushed)
-    LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to close file: "
-                                                   << strerror(flushed ? errno : err));
+  if (int err = close_control_file(f))
+    LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to close file: " << strerror(err));
 }
 
 std::string CRescanTask::getDeviceHostName(const char* host_dir) const {
