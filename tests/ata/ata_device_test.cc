@@ -2,21 +2,9 @@
 // /dev (through g_root_prefix): what initialisation offers and shows, and what
 // HPA/DCO removal, the drive's own erase, unlock, standby and TRIM leave on
 // the drive.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
-#include <algorithm>
-#include <fstream>
 #include <functional>
-#include <memory>
 
-#include "app/globals.h"
-#include "app/util.h"
 #include "ata/ata_blocks.h"
-#include "ata/blkdev_ata.h"
-#include "ata_drive_model.h"
-#include "support/log_capture.h"
-
 #include "ata_device_fixture.h"
 
 typedef std::vector<std::string> names;
@@ -120,6 +108,10 @@ TEST_F(AtaDeviceTest, ResetHpaMakesTheNativeSizeVisible) {
   drive.native_max = 0;  // no usable native size: nothing is set
   EXPECT_EQ(-1, dev->ResetHPA(1));
   EXPECT_EQ(2, drive.CountCommand(0x37));
+  drive.Fail(0x27);  // the hidden area is unknown, not absent
+  dev = MakeInit();
+  EXPECT_TRUE(dev->HasDetail("HPA: could not be checked"));
+  EXPECT_TRUE(cap.Has("Disk-sdz: Host Protected Area (HPA) could not be checked", "wipe"));
 }
 
 TEST_F(AtaDeviceTest, DcoResetAndTestOverlay) {
