@@ -1,7 +1,7 @@
 // A temporary root holding a fake /dev and /sys/block, reached through
 // g_root_prefix, with image files standing in for device nodes; a device
 // that records its status text history; schemes installed for one test; and
-// the on-disk report split into its lines.
+// the on-disk report's lines.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -143,34 +143,11 @@ class SchemeScope {
   int saved_verify;
 };
 
-// The on-disk report: header and body lines (without CR LF) and the offset
-// just after the body; ok false on a layout error.
-struct parsed_report {
-  std::vector<std::string> header, body;
-  size_t end = 0;
-  bool ok = false;
-};
-
-inline parsed_report parse_report(const std::vector<unsigned char>& img) {
-  parsed_report r;
-  size_t pos = 0;
-  auto next_line = [&](std::string& out) {
-    for (size_t i = pos; i + 1 < img.size() && i < pos + 4096 && img[i] != '\n' && img[i] != 0; ++i)
-      if (img[i] == '\r' && img[i + 1] == '\n') {
-        out.assign(img.begin() + (long)pos, img.begin() + (long)i);
-        pos = i + 2;
-        return true;
-      }
-    return false;
-  };
-  std::string line;
-  while (next_line(line) && !line.empty()) r.header.push_back(line);
-  if (r.header.size() != 3 || r.header[2].rfind("X-Lines: ", 0) != 0) return r;
-  for (int i = atoi(r.header[2].c_str() + 9); i > 0; --i) {
-    if (!next_line(line)) return r;
-    r.body.push_back(line);
-  }
-  r.end = pos;
-  r.ok = true;
-  return r;
+// The on-disk report's lines (without CR LF), up to the zero bytes after it.
+inline std::vector<std::string> report_lines(const std::vector<unsigned char>& img) {
+  std::string text(img.begin(), std::find(img.begin(), img.end(), 0));
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(text.substr(at, end - at));
+  return lines;
 }

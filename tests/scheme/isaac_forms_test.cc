@@ -1,8 +1,7 @@
 // Every form of the block generators makes the bytes of the reference (a
-// restart and 4096 bytes per block, block after block) for counts that fill
-// whole vectors, runs of them and neither, and seeds that cross zero and
-// wrap; and its compare accepts exactly those bytes, plain or inverted. A
-// form this CPU cannot run is skipped.
+// restart and 4096 bytes per block) for seeds that cross zero and wrap, and
+// its compare accepts exactly those bytes, plain or inverted. A form this CPU
+// cannot run is skipped.
 #include <gtest/gtest.h>
 #include <limits.h>
 
@@ -45,7 +44,7 @@ TEST_P(IsaacForm, MakesTheReferenceBytesAndComparesWithThem) {
   const struct {
     int first;
     long n;
-  } rows[] = {{5, 0}, {0, 1}, {7, 9}, {-3, 17}, {INT_MAX - 20, 43}};
+  } rows[] = {{5, 0}, {7, 9}, {-3, 17}, {INT_MAX - 20, 43}};
   for (auto& g : kGenerators)
     for (auto& r : rows) {
       SCOPED_TRACE(std::string(g.name) + " from seed " + std::to_string(r.first) + ", blocks " +
