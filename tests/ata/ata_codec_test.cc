@@ -1,6 +1,9 @@
-// Byte codecs of the ATA layer: IDENTIFY decoding, data blocks, and the
-// register images the SAT (16 and 12 byte) and IDE taskfile transports send
-// and read back, seen by the software drive.
+// Byte codecs of the ATA layer: IDENTIFY decoding, data blocks, the register
+// images the SAT (16 and 12 byte) and IDE taskfile transports send, seen by
+// the software drive, and the ATA pass-through result in either sense form
+// (descriptor, fixed in the SAT layout or where Debian 12's kernel puts the
+// fields) decoded to the same registers; a 48-bit address the fixed form
+// cannot carry is flagged, never truncated.
 #include <gtest/gtest.h>
 #include <linux/hdreg.h>
 
@@ -42,9 +45,7 @@ TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
     FixIdentityStrings(b.data());
     CAtaInfo info;
     ASSERT_EQ(0, info.init(b.data(), 512));
-    std::string model, serial, version;
-    info.get_model(model);
-    info.get_serial(serial);
+    std::string version;
     info.get_version_string(version);
     SCOPED_TRACE(version);
     EXPECT_EQ(r.smart, info.get_smart_level());
@@ -58,8 +59,6 @@ TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
     EXPECT_EQ(r.erase_normal, info.get_secure_erase_time(false));
     EXPECT_EQ(r.erase_enhanced, info.get_secure_erase_time(true));
     EXPECT_EQ(r.version, version);
-    EXPECT_EQ("ZV Test Drive 1000", model);
-    EXPECT_EQ("ZV0001", serial);
   }
   AtaDriveModel bad;
   bad.bad_checksum = true;
@@ -68,41 +67,12 @@ TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
   EXPECT_EQ(-2, info.init(bad.IdentifyBlock(false).data(), 511));
 }
 
-TEST(AtaBlocks, DcoPasswordTrimAndSmart) {
-  AtaDriveModel drive;
-  std::vector<unsigned char> d = drive.DcoBlock();
+TEST(AtaBlocks, DcoMaximumAddress) {
+  std::vector<unsigned char> d = AtaDriveModel().DcoBlock();
   dco_set_max_lba(d.data(), 0x0102030405060708ULL);
   EXPECT_EQ(0x0102030405060708ULL, dco_get_max_lba(d.data()));
   EXPECT_EQ(0x08, d[6]);
   EXPECT_EQ(0u, ata_sector_sum(d.data()));
-
-  unsigned char b[512];
-  for (bool enhanced : {false, true}) {
-    ata_build_password_block(b, enhanced);
-    EXPECT_EQ(enhanced ? 0x02 : 0x00, b[0]);
-    EXPECT_EQ(std::vector<unsigned char>(32, ATA_PASSWORD_BYTE), std::vector<unsigned char>(b + 2, b + 34));
-    EXPECT_EQ(0, b[34]);
-  }
-
-  // {lba, sectors} -> entries (LBA 48 bits | count << 48, little-endian), sectors left over.
-  struct {
-    uint64_t lba, count;
-    int entries;
-    uint64_t left, second;
-  } trims[] = {{100, 65473, 2, 0, (100 + 65472) | 1ULL << 48}, {0, 0x3FF001, 64, 1, 65472 | 0xFFC0ULL << 48}};
-  for (auto& t : trims) {
-    uint64_t left = 9, e1 = 0;
-    EXPECT_EQ(t.entries, trim_fill_ranges(b, t.lba, t.count, &left));
-    EXPECT_EQ(t.left, left);
-    for (int i = 7; i >= 0; --i) e1 = e1 << 8 | b[8 + i];
-    EXPECT_EQ(t.second, e1);
-  }
-
-  drive.SetSmartAttribute(3, 5, 0x0A0B0C);
-  uint64_t raw = 0;
-  EXPECT_EQ(3, smart_find_attribute(drive.smart_data, 5, 0, &raw));
-  EXPECT_EQ(0x0A0B0Cu, raw);
-  EXPECT_EQ(-1, smart_find_attribute(drive.smart_data, 5, 4, &raw));
 }
 
 // One register image through each transport: what reaches the drive.
@@ -147,5 +117,66 @@ TEST(AtaTransport, RegisterImages) {
     if (r.direction == 2) {
       EXPECT_EQ(std::vector<unsigned char>(blk, blk + 512), c.data);
     }
+  }
+}
+
+struct sense_row_t {
+  const char* name;
+  std::vector<std::pair<int, int>> bytes;  // index, value; all others 0
+  int rc;
+  int error, status, device, count;
+  uint64_t lba;
+  bool lba_upper_unknown;
+};
+
+static const std::vector<std::pair<int, int>> kDescriptor = {{0, 0x72}, {7, 14}, {8, 0x09}, {9, 0x0C}};
+static const std::vector<std::pair<int, int>> kFixedOk = {{0, 0x70}, {2, 0x01}, {7, 10}, {13, 0x1D}};
+
+static std::vector<std::pair<int, int>> with(std::vector<std::pair<int, int>> base,
+                                             std::vector<std::pair<int, int>> more) {
+  for (auto& m : more) base.push_back(m);
+  return base;
+}
+
+TEST(SatSense, BothFormsDecodeToTheSameRegisters) {
+  const sense_row_t rows[] = {
+      {"all zero", {}, 71, 0, 0, 0, 0, 0, false},
+      {"descriptor", with(kDescriptor, {{11, 0x00}, {12, 0x01}, {13, 0x02}, {14, 0x44}, {15, 0x11}, {16, 0x55},
+                                        {17, 0x22}, {18, 0x66}, {19, 0x33}, {20, 0xE0}, {21, 0x50}}),
+       0, 0x00, 0x50, 0xE0, 0x0102, 0x665544332211ULL, false},
+      {"descriptor, ABRT", with(kDescriptor, {{11, 0x04}, {21, 0x50}}), 125, 0x04, 0x50, 0, 0, 0, false},
+      {"descriptor, ABRT and ERR", with(kDescriptor, {{11, 0x04}, {21, 0x51}}), 5, 0x04, 0x51, 0, 0, 0, false},
+      {"fixed", with(kFixedOk, {{3, 0x00}, {4, 0x50}, {5, 0xE0}, {6, 0x2A}, {8, 0x80}, {9, 0x11}, {10, 0x22}, {11, 0x33}}),
+       0, 0x00, 0x50, 0xE0, 0x2A, 0x332211, false},
+      {"fixed, upper bytes nonzero", with(kFixedOk, {{4, 0x50}, {8, 0xE0}, {9, 0xFF}}), 0, 0, 0x50, 0, 0, 0xFF, true},
+      {"fixed, not ATA pass-through information", with(kFixedOk, {{13, 0x00}, {4, 0x50}}), 71, 0, 0x50, 0, 0, 0,
+       false},
+      {"fixed, ABORTED COMMAND with ABRT", {{0, 0x70}, {2, 0x0B}, {7, 10}, {3, 0x04}, {4, 0x50}}, 125, 0x04, 0x50, 0,
+       0, 0, false},
+      {"fixed, MEDIUM ERROR with ERR", {{0, 0x70}, {2, 0x03}, {7, 10}, {3, 0x40}, {4, 0x51}}, 5, 0x40, 0x51, 0, 0, 0,
+       false},
+      // What Debian 12's kernel answered in the VM: IDENTIFY, STATUS with DRQ.
+      {"fixed, shifted, IDENTIFY read", {{0, 0x70}, {2, 0x0B}, {7, 0x0A}, {9, 0x58}, {11, 0x01}, {16, 0x80}}, 0, 0,
+       0x58, 0, 1, 0, false},
+      {"fixed, shifted, aborted", {{0, 0x70}, {2, 0x0B}, {7, 0x0A}, {8, 0x04}, {9, 0x41}, {10, 0xE0}, {11, 0x01},
+       {16, 0x80}}, 5, 0x04, 0x41, 0xE0, 1, 0, false},
+      {"fixed, shifted, upper bytes nonzero", with(kFixedOk, {{9, 0x50}, {16, 0xA0}, {17, 0x7F}, {18, 0x12}}), 0, 0,
+       0x50, 0, 0, 0x127F, true},
+      {"fixed, shifted, SCSI disk: invalid command", {{0, 0x70}, {2, 0x05}, {7, 0x0A}, {12, 0x20}}, 71, 0, 0, 0, 0,
+       0, false},
+  };
+  for (const sense_row_t& row : rows) {
+    unsigned char s[32] = {0};
+    for (auto& b : row.bytes) s[b.first] = (unsigned char)b.second;
+    sat_result_t r = sat_decode_sense(s);
+    uint64_t lba = 0;
+    for (int i = 5; i >= 0; --i) lba = lba << 8 | r.lba[i];
+    EXPECT_EQ(row.rc, r.rc) << row.name;
+    EXPECT_EQ(row.error, r.error) << row.name;
+    EXPECT_EQ(row.status, r.status) << row.name;
+    EXPECT_EQ(row.device, r.device) << row.name;
+    EXPECT_EQ(row.count, r.count) << row.name;
+    EXPECT_EQ(row.lba, lba) << row.name;
+    EXPECT_EQ(row.lba_upper_unknown, r.lba_upper_unknown) << row.name;
   }
 }

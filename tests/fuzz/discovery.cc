@@ -1,10 +1,12 @@
 // Discovery of one /sys/block entry as the device manager does it: the class
-// picked from sysfs attributes and the drive's answers, then Init (ATA, SCSI,
-// USB, SD/MMC, floppy) and the partition scan.
+// picked from sysfs attributes and the drive's answers, then Init (ATA over
+// SAT or the IDE taskfile, SCSI, USB, SD/MMC, floppy), the partition scan,
+// PreWipe and Refresh, at either debug level.
 #include <unistd.h>
 
 #include <memory>
 
+#include "app/globals.h"
 #include "devmgr/blkdev_probe.h"
 #include "fuzz_support.h"
 
@@ -34,5 +36,8 @@ void fuzz_one(FuzzedDataProvider& in) {
   CBlkDevProbe probe;
   std::unique_ptr<CBlkDev> dev(probe.CreateFromSysBlock(name.c_str()));
   if (dev && dev->name != name) abort();
-  if (dev) dev->Init(), dev->ScanPartitions();
+  g_debuglevel = (layout & 0x20) ? 1 : 0;
+  if (dev && dev->Init() == 0) dev->ScanPartitions(), dev->PreWipe(), dev->SupportsHardwareWipe();
+  if (dev && (layout & 0x40)) dev->Refresh();
+  g_debuglevel = 0;
 }
