@@ -120,7 +120,7 @@ TEST_F(AtaDeviceTest, InitShowsTheDriveAndOffersItsCommands) {
   g_debuglevel = 1;
   auto dev = MakeInit(CBlkDevAta::TRANSPORT_IDE);
   EXPECT_EQ(1, dev->packet);
-  EXPECT_EQ(model_command_t::HDIO, drive.log.back().transport);
+  EXPECT_TRUE(drive.log.back().hdio);
   EXPECT_TRUE(dev->Offers("Set HPA") && dev->Offers("Reset HPA") && dev->Offers("Set DCO") && dev->Offers("Reset DCO"));
   drive.identify_fails = true;
   EXPECT_NE(0, dev->Init());

@@ -68,10 +68,10 @@ std::vector<unsigned char> AtaDriveModel::IdentifyBlock(bool packet) const {
   const std::pair<int, uint16_t> words[] = {
       {0, packet ? 0x8580 : 0x0040}, {1, 16383}, {3, 16}, {6, 63}, {49, 0x0300}, {60, (uint16_t)s28},
       {61, (uint16_t)(s28 >> 16)}, {76, sata_caps}, {80, major_bits}, {81, minor},
-      {82, (uint16_t)(0x4000 | 1 | (security_supported ? 2 : 0) | (hpa_supported ? 0x400 : 0))},
-      {83, (uint16_t)(0x4000 | (lba48 ? 0x400 : 0) | (dco_supported ? 0x800 : 0))},
-      {85, (uint16_t)((smart_enabled ? 1 : 0) | (sec_enabled ? 2 : 0) | (hpa_supported ? 0x400 : 0))},
-      {86, (uint16_t)((lba48 ? 0x400 : 0) | (dco_supported ? 0x800 : 0))}, {89, erase_normal},
+      {82, (uint16_t)(0x4000 | 1 | (security_supported ? 2 : 0) | 0x400)},
+      {83, (uint16_t)(0x4000 | (lba48 ? 0x400 : 0) | 0x800)},
+      {85, (uint16_t)((smart_enabled ? 1 : 0) | (sec_enabled ? 2 : 0) | 0x400)},
+      {86, (uint16_t)((lba48 ? 0x400 : 0) | 0x800)}, {89, erase_normal},
       {90, erase_enhanced}, {169, trim ? 1 : 0}, {217, rotation}};
   for (auto& w : words) put_word(b, w.first, w.second);
   put_string(b, 10, 20, serial);
@@ -117,7 +117,7 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
     case 0x27:
     case 0xF9:
     case 0x37: {
-      if (!hpa_supported || (!is28 && !lba48)) return abort;
+      if (!is28 && !lba48) return abort;
       // The 28-bit READ NATIVE MAX stops at 0FFFFFFFh on a larger drive.
       uint64_t back = c.command == 0xF8 && native_max > 0x0FFFFFFF ? 0x0FFFFFFF : native_max;
       if (c.command == 0xF9 || c.command == 0x37) {
@@ -133,7 +133,7 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
     }
     case 0xB1: {
       uint8_t sub = c.feature & 0xFF;
-      if (!dco_supported || (sub != 0xC2 && current_max != native_max)) return abort;  // not while an HPA is set
+      if (sub != 0xC2 && current_max != native_max) return abort;  // not while an HPA is set
       if (sub == 0xC2) give(DcoBlock());
       if (sub == 0xC0) dco_max = native_max = current_max = factory_max;
       if (sub == 0xC3) {
@@ -199,7 +199,6 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     c.timeout_ms = h->timeout;
     const unsigned char* d = c.cdb;
     bool is16 = d[0] == 0x85;
-    c.transport = is16 ? model_command_t::SAT16 : model_command_t::SAT12;
     c.feature = is16 ? (uint16_t)(d[3] << 8 | d[4]) : d[3];
     c.count = is16 ? (uint16_t)(d[5] << 8 | d[6]) : d[4];
     c.lba = is16 ? (uint64_t)d[8] | (uint64_t)d[10] << 8 | (uint64_t)d[12] << 16 | (uint64_t)d[7] << 24 |
@@ -239,24 +238,16 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
       csi[2] = (unsigned char)(r.lba >> 8);
       csi[3] = (unsigned char)(r.lba >> 16);
       h->sb_len_wr = sat ? 18 : 20;
-    } else if (s && h->mx_sb_len >= 22) {
+    } else if (s && h->mx_sb_len >= 22) {  // descriptor format, the ATA Status Return descriptor
+      const unsigned char head[] = {0x72, (unsigned char)(r.ok ? 0x01 : 0x0B), 0, (unsigned char)(r.ok ? 0x1D : 0),
+                                    0, 0, 0, 14, 0x09, 0x0C, 0x01 /* EXTEND */, r.error,
+                                    (unsigned char)(r.count >> 8), (unsigned char)r.count};
       memset(s, 0, h->mx_sb_len);
-      s[0] = 0x72;
-      s[1] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR (ATA pass-through information available) or ABORTED COMMAND
-      s[3] = r.ok ? 0x1D : 0x00;
-      s[7] = 14;
-      s[8] = 0x09;
-      s[9] = 0x0C;
-      s[10] = 0x01;  // EXTEND
-      s[11] = r.error;
-      s[12] = (unsigned char)(r.count >> 8);
-      s[13] = (unsigned char)r.count;
-      s[14] = (unsigned char)(r.lba >> 24);
-      s[15] = (unsigned char)r.lba;
-      s[16] = (unsigned char)(r.lba >> 32);
-      s[17] = (unsigned char)(r.lba >> 8);
-      s[18] = (unsigned char)(r.lba >> 40);
-      s[19] = (unsigned char)(r.lba >> 16);
+      memcpy(s, head, sizeof head);
+      for (int i = 0; i < 3; ++i) {  // LBA high and low byte of each register pair
+        s[14 + 2 * i] = (unsigned char)(r.lba >> (24 + 8 * i));
+        s[15 + 2 * i] = (unsigned char)(r.lba >> (8 * i));
+      }
       s[20] = r.device;
       s[21] = r.status;
       h->sb_len_wr = 22;
@@ -268,7 +259,7 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     unsigned char* block = static_cast<unsigned char*>(arg);
     ide_task_request_t* t = reinterpret_cast<ide_task_request_t*>(block);
     unsigned char *io = t->io_ports, *hob = t->hob_ports;
-    c.transport = model_command_t::HDIO;
+    c.hdio = true;
     memcpy(c.io_ports, io, 8);
     memcpy(c.hob_ports, hob, 8);
     c.data_phase = t->data_phase;

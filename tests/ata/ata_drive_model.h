@@ -13,7 +13,7 @@
 #include "app/paths.h"
 
 struct model_command_t {
-  enum transport_e { SAT16, SAT12, HDIO } transport = SAT16;  // how it arrived
+  bool hdio = false;  // arrived over the IDE taskfile, else SG_IO
   unsigned char cdb[16] = {0};
   unsigned timeout_ms = 0;
   unsigned char io_ports[8] = {0}, hob_ports[8] = {0};
@@ -29,26 +29,19 @@ class AtaDriveModel {
  public:
   AtaDriveModel();
 
-  // ---- IDENTIFY ----
   std::string model = "ZV Test Drive 1000", serial = "ZV0001", firmware = "1.02";
-  uint16_t major_bits = 0x01F0;  // word 80 (ATA/ATAPI-4..8)
-  uint16_t minor = 0x0029;       // word 81
-  uint16_t sata_caps = 0x0006;   // word 76
-  uint16_t rotation = 7200;      // word 217
-  uint16_t erase_normal = 30;    // word 89 (units of 2 minutes)
-  uint16_t erase_enhanced = 60;  // word 90
-  bool lba48 = true, smart_enabled = true, security_supported = true, hpa_supported = true, dco_supported = true;
+  uint16_t major_bits = 0x01F0, minor = 0x0029, sata_caps = 0x0006, rotation = 7200;  // words 80, 81, 76, 217
+  uint16_t erase_normal = 30, erase_enhanced = 60;  // words 89, 90 (units of 2 minutes)
+  bool lba48 = true, smart_enabled = true, security_supported = true;
   bool trim = false;
-  bool packet_only = false;     // aborts IDENTIFY DEVICE, answers IDENTIFY PACKET
-  bool identify_fails = false;  // aborts both IDENTIFY forms
-  bool bad_checksum = false;    // IDENTIFY word 255 checksum wrong
+  bool packet_only = false;  // aborts IDENTIFY DEVICE, answers IDENTIFY PACKET
+  bool identify_fails = false, bad_checksum = false;
   std::map<int, uint16_t> word_overrides;  // applied last, before the checksum
 
   enum sat_mode_e { SAT_ANSWER, SAT_IOCTL_FAILS } sat_mode = SAT_ANSWER;
   uint64_t kernel_size = 0;  // what BLKGETSIZE64 says; 0 = the size when first asked
-  // The form of the ATA pass-through result: an ATA Status Return descriptor
-  // (the kernel with D_SENSE set) or fixed format (the kernel's default), in
-  // the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
+  // The ATA pass-through result: descriptor format (D_SENSE), or fixed format
+  // in the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
   enum sense_form_e { SENSE_DESCRIPTOR, SENSE_FIXED, SENSE_FIXED_SHIFTED } sense_form = SENSE_DESCRIPTOR;
 
   // ---- sizes: current (visible) max <= native max (HPA) <= DCO max <= factory ----
@@ -61,10 +54,8 @@ class AtaDriveModel {
   // ---- security, SMART, power, TRIM ----
   bool sec_enabled = false, sec_locked = false, sec_frozen = false;
   unsigned char password[32] = {0};
-  bool erased = false, erased_enhanced = false;
-  bool smart_threshold_exceeded = false;
+  bool erased = false, erased_enhanced = false, smart_threshold_exceeded = false, standby = false;
   unsigned char smart_data[512];
-  bool standby = false;
   std::vector<std::pair<uint64_t, unsigned>> trimmed;  // (lba, sectors)
 
   // Aborts every command with this code (and SMART/DCO feature when nonzero).

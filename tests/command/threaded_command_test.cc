@@ -25,23 +25,22 @@ struct FakeDev {
     std::lock_guard<std::mutex> g(m);
     history.push_back(t);
   }
-  std::vector<std::string> History() {
+  std::string Last() {
     std::lock_guard<std::mutex> g(m);
-    return history;
+    return history.empty() ? "" : history.back();
   }
   int PrintWipingStatus(char* buf, int size) { return snprintf(buf, size, "progress"); }
   int CancelWipe() { return g_release = true, 0; }
   int CommandComplete(const CCommand*) { return ++completed, 0; }
-  int Work() {
+  int Wipe() {
     ++started;
     while (!g_release) usleep(1000);
     return rc;
   }
-  int Wipe() { return Work(); }
-  int WipeHW() { return Work(); }
+  int WipeHW() { return Wipe(); }
 };
 
-int Held(FakeDev* d, int rc) { return d->rc = rc, d->Work(); }
+int Held(FakeDev* d, int rc) { return d->rc = rc, d->Wipe(); }
 
 }  // namespace
 
@@ -64,7 +63,7 @@ TEST(ThreadedCommand, StatusTextsOfARun) {
     CCommandUninterruptible<FakeDev, int> erase(&dev, &Held, r.rc, 7200, "Erase", BLKDEV_CMD_ATA_ERASE_ZERO);
     CCommand& cmd = r.uninterruptible ? (CCommand&)erase : (CCommand&)wipe;
     ASSERT_EQ(0, cmd.Run(false));
-    while (!dev.started || dev.History().empty()) usleep(1000);
+    while (!dev.started || dev.Last().empty()) usleep(1000);
     EXPECT_EQ(-1, cmd.Run(true));  // already running
     if (r.cancel) {
       cmd.Cancel();
@@ -73,9 +72,8 @@ TEST(ThreadedCommand, StatusTextsOfARun) {
     }
     g_release = true;
     while (dev.completed == 0) usleep(1000);
-    std::vector<std::string> h = dev.History();
-    EXPECT_EQ(0u, h.back().rfind(r.last, 0)) << h.back();
-    EXPECT_EQ(r.cancelling, std::find(h.begin(), h.end(), "Cancelling...") != h.end());
+    EXPECT_EQ(0u, dev.Last().rfind(r.last, 0)) << dev.Last();
+    EXPECT_EQ(r.cancelling, std::find(dev.history.begin(), dev.history.end(), "Cancelling...") != dev.history.end());
     EXPECT_EQ(CMD_STATUS_IDLE, cmd.GetStatus());
     EXPECT_EQ(1, dev.completed.load());
   }

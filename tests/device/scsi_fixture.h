@@ -18,7 +18,6 @@ class FakeScsiDevice {
  public:
   struct sent_t {
     std::vector<unsigned char> cdb, data_out;  // the command, what the host sent with it
-    unsigned dxfer_len = 0;
   };
   // INQUIRY answers: key -1 for standard data, else the VPD page. A page
   // without an answer ends in CHECK CONDITION (ILLEGAL REQUEST).
@@ -30,17 +29,14 @@ class FakeScsiDevice {
   std::vector<unsigned char> write_same_sense;
 
   std::vector<sent_t> sent;
-  std::vector<unsigned long> requests;  // every ioctl request code, in order
 
   int Ioctl(int, unsigned long request, void* arg) {
-    requests.push_back(request);
     if (request == SG_GET_VERSION_NUM) return *static_cast<int*>(arg) = 30536, 0;
     if (request == FDGETPRM && has_medium) return memset(arg, 0, sizeof(struct floppy_struct)), 0;
     if (request != SG_IO) return errno = request == FDGETPRM ? ENXIO : ENOTTY, -1;
     sg_io_hdr_t* io = static_cast<sg_io_hdr_t*>(arg);
     sent_t s;
     s.cdb.assign(io->cmdp, io->cmdp + io->cmd_len);
-    s.dxfer_len = io->dxfer_len;
     if (io->dxfer_direction == SG_DXFER_TO_DEV) {
       const unsigned char* p = static_cast<const unsigned char*>(io->dxferp);
       s.data_out.assign(p, p + io->dxfer_len);

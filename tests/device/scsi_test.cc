@@ -14,13 +14,6 @@ TEST(ScsiCodec, CdbsAndPages) {
   unsigned char cdb[16];
   scsi_build_write_same16_unmap(cdb, 0x0000A1B2C3D4E5ULL, 0x01020304);
   EXPECT_EQ((bytes{0x93, 0x08, 0, 0, 0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0x01, 0x02, 0x03, 0x04, 0, 0}), bytes(cdb, cdb + 16));
-  // {page, cdb bytes 0-5}
-  const std::pair<int, bytes> inquiries[] = {{SCSI_INQUIRY_STANDARD, {0x12, 0, 0, 0, 96, 0}},
-                                             {VPD_BLOCK_LIMITS, {0x12, 1, 0xB0, 0, (unsigned char)SCSI_INQUIRY_VPD_LEN, 0}}};
-  for (auto& q : inquiries) {
-    EXPECT_EQ((int)q.second[4], scsi_build_inquiry_cdb(cdb, q.first));
-    EXPECT_EQ(q.second, bytes(cdb, cdb + 6));
-  }
   bytes std_data = StandardInquiry("ZVTEST", "Ultra Disk 9000", {0x0300, 0x04C0, 0x0000, 0x0054});
   EXPECT_EQ("ZVTEST", scsi_inquiry_vendor(std_data.data()));
   EXPECT_EQ("Ultra Disk 9000", scsi_inquiry_product(std_data.data()));
