@@ -1,6 +1,6 @@
 // A fake /sys/block and /dev under a temporary root (g_root_prefix) with
-// image files as the drives; ioctls answered per drive by software ATA or
-// SCSI devices (ENOTTY for the rest: none reaches a real device).
+// image files as the drives; ioctls answered per drive by software ATA
+// drives (ENOTTY for the rest: none reaches a real device).
 #pragma once
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -8,16 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "ata/ata_drive_model.h"
 #include "device/device_fixture.h"
-#include "device/scsi_fixture.h"
 #include "devmgr/devmgr.h"
 #include "support/scoped.h"
 
@@ -64,49 +61,33 @@ class FakeSys : public TempRoot {
 
 class FakeIoctl {
  public:
-  typedef std::function<int(int, unsigned long, void*)> answer_fn;
   FakeIoctl() : saved(g_ioctl) {
-    active() = this;
+    active = this;
     g_ioctl = &Dispatch;
   }
   ~FakeIoctl() {
     g_ioctl = saved;
-    active() = nullptr;
+    active = nullptr;
   }
-  void AddAta(const std::string& name, AtaDriveModel* m) {
-    Add(name, [m](int fd, unsigned long r, void* a) { return m->Ioctl(fd, r, a); });
-  }
-  void AddScsi(const std::string& name, FakeScsiDevice* d) {
-    Add(name, [d](int fd, unsigned long r, void* a) { return d->Ioctl(fd, r, a); });
-  }
-  void Add(const std::string& name, answer_fn fn) {
-    std::lock_guard<std::mutex> g(mu);
-    drives[name] = fn;
-  }
+  // Before any thread of the test may send ioctls.
+  void AddAta(const std::string& name, AtaDriveModel* m) { drives[name] = m; }
 
  private:
-  static FakeIoctl*& active() {
-    static FakeIoctl* a = nullptr;
-    return a;
-  }
+  static inline FakeIoctl* active = nullptr;
   static int Dispatch(int fd, unsigned long request, void* arg) {
     char link[64], target[PATH_MAX];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     ssize_t n = readlink(link, target, sizeof target - 1);
-    answer_fn fn;
-    if (n > 0 && active()) {
+    if (n > 0 && active) {
       target[n] = 0;
-      std::lock_guard<std::mutex> g(active()->mu);
-      auto it = active()->drives.find(strrchr(target, '/') + 1);
-      if (it != active()->drives.end()) fn = it->second;
+      auto it = active->drives.find(strrchr(target, '/') + 1);
+      if (it != active->drives.end()) return it->second->Ioctl(fd, request, arg);
     }
-    if (fn) return fn(fd, request, arg);
     errno = ENOTTY;
     return -1;
   }
   ioctl_fn_t saved;
-  std::mutex mu;
-  std::map<std::string, answer_fn> drives;
+  std::map<std::string, AtaDriveModel*> drives;
 };
 
 // The monitor's passes without its thread and its pause, on a clock that
@@ -117,39 +98,13 @@ class Monitor {
     m.MonitorPass(previous, first);
     first = false;
   }
-  void Advance(int seconds) { offset() += seconds; }
+  void Advance(int seconds) { offset += seconds; }
 
  private:
-  static time_t& offset() {
-    static time_t o = 0;
-    return o;
-  }
+  static inline time_t offset = 0;
   Scoped<devmgr_sleep_fn_t> sleep{g_devmgr_monitor_sleep, [] {}};
-  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset(); }};
-  Scoped<time_t> start{offset(), 0};
+  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset; }};
+  Scoped<time_t> start{offset, 0};
   std::set<std::string> previous;
   bool first = true;
-};
-
-// "attached sda", "removed ", "back sdd": what the manager reported, with the
-// device's name at the time.
-class RecordingHook : public CDevMgrHook {
- public:
-  void DeviceAttachedHook(std::shared_ptr<CBlkDev> d) override { Add("attached ", d); }
-  void DeviceRemovedHook(std::shared_ptr<CBlkDev> d) override { Add("removed ", d); }
-  void DeviceComeBackHook(std::shared_ptr<CBlkDev> d) override { Add("back ", d); }
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> g(m);
-    std::vector<std::string> v;
-    v.swap(events);
-    return v;
-  }
-
- private:
-  void Add(const char* what, const std::shared_ptr<CBlkDev>& d) {
-    std::lock_guard<std::mutex> g(m);
-    events.push_back(what + d->name);
-  }
-  std::mutex m;
-  std::vector<std::string> events;
 };

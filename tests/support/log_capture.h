@@ -9,12 +9,6 @@
 #include <string>
 #include <vector>
 
-struct captured_line {
-  std::string logger;
-  int level;
-  std::string text;
-};
-
 class LogCapture {
  public:
   LogCapture() : app(new Appender) {
@@ -22,27 +16,18 @@ class LogCapture {
     log4cplus::Logger::getRoot().addAppender(app);
   }
   ~LogCapture() { log4cplus::Logger::getRoot().removeAppender(app); }
-  std::vector<captured_line> Lines() {
-    std::lock_guard<std::mutex> g(self().m);
-    return self().lines;
-  }
   void Clear() {
     std::lock_guard<std::mutex> g(self().m);
     self().lines.clear();
   }
   // Lines containing the text (on the given logger, if any).
   int Count(const std::string& text, const std::string& logger = "") {
+    std::lock_guard<std::mutex> g(self().m);
     int n = 0;
-    for (auto& l : Lines()) n += l.text.find(text) != std::string::npos && (logger.empty() || l.logger == logger);
+    for (auto& l : self().lines) n += l.second.find(text) != std::string::npos && (logger.empty() || l.first == logger);
     return n;
   }
   bool Has(const std::string& text, const std::string& logger = "") { return Count(text, logger) > 0; }
-  std::vector<std::string> Texts(const std::string& logger) {
-    std::vector<std::string> out;
-    for (auto& l : Lines())
-      if (logger.empty() || l.logger == logger) out.push_back(l.text);
-    return out;
-  }
 
  private:
   class Appender : public log4cplus::Appender {
@@ -51,12 +36,12 @@ class LogCapture {
     ~Appender() override { destructorImpl(); }
     void close() override {}
     std::mutex m;
-    std::vector<captured_line> lines;
+    std::vector<std::pair<std::string, std::string>> lines;  // logger, message
 
    protected:
     void append(const log4cplus::spi::InternalLoggingEvent& ev) override {
       std::lock_guard<std::mutex> g(m);
-      lines.push_back({ev.getLoggerName(), ev.getLogLevel(), ev.getMessage()});
+      lines.push_back({ev.getLoggerName(), ev.getMessage()});
     }
   };
   Appender& self() { return static_cast<Appender&>(*app); }

@@ -7,7 +7,6 @@
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
 #include "task/wipe_task.h"
-#include "ui/dumpwindow.h"
 #include "ui/mainwindow.h"
 #include "ui/timerwindow.h"
 #include "ui_fixture.h"
@@ -154,26 +153,6 @@ TEST_F(MainWindowTest, DiskMenuRunsAndCancels) {
   EXPECT_FALSE(FakeInput::Underflow());
 }
 
-// Unattended: every drive found is selected, and the countdown opens by
-// itself once there is something to do.
-TEST_F(MainWindowTest, UnattendedModeSelectsEverythingAndStartsTheCountdown) {
-  g_wipe_all = 1;
-  g_nodelay = 0;
-  Start();
-  Pass();
-  wnd->OnInput(-1);
-  EXPECT_TRUE(wnd->AutoStartPending());
-  Drive("sda", 4, "Disk Alpha");
-  Drive("sdb", 4, "Disk Beta");
-  Pass();
-  EXPECT_TRUE(Dev(0)->IsSelectedForWiping());
-  EXPECT_TRUE(Dev(1)->IsSelectedForWiping());
-  wnd->OnInput(-1);
-  CTimerWindow* countdown = dynamic_cast<CTimerWindow*>(g_scr.Windows().back());
-  ASSERT_NE(nullptr, countdown);
-  EXPECT_EQ(FakeClock::Now() + 61, countdown->Deadline());
-}
-
 // Each item of the options menu flips its own option; Q keeps them all. The
 // scheme menu makes the checked scheme the one used.
 TEST_F(MainWindowTest, MenusChangeTheSessionOptions) {
@@ -198,22 +177,6 @@ TEST_F(MainWindowTest, MenusChangeTheSessionOptions) {
   EXPECT_EQ(1, g_scheme.default_index);
   EXPECT_FALSE(FakeInput::Underflow());
   for (int i = 0; i < 4; ++i) *options[i] = saved[i];
-}
-
-TEST_F(MainWindowTest, TestModeWelcomeAndSpaceOpensTheSectorDump) {
-  g_testmode = 1;
-  Drive("sda", 4, "Disk Alpha");
-  Start();
-  Pass();
-  wnd->OnInput(-1);
-  CTimerWindow* welcome = dynamic_cast<CTimerWindow*>(g_scr.Windows().back());
-  ASSERT_NE(nullptr, welcome);
-  EXPECT_EQ(0, welcome->Deadline());
-  welcome->OnInput('x');
-  EXPECT_EQ(2u, g_scr.Windows().size());
-  EXPECT_FALSE(Dev(0)->IsSelectedForWiping());
-  wnd->OnInput(' ');
-  EXPECT_NE(nullptr, dynamic_cast<CDumpWindow*>(g_scr.Windows().back()));
 }
 
 }  // namespace

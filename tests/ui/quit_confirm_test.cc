@@ -26,7 +26,6 @@ TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
   for (const row& r : rows) {
     SCOPED_TRACE(r.answer);
     FakeSys sys;
-    FakeIoctl ioctls;
     sys.AddDrive("sda");
     sys.AddDrive("sdb");
     LogCapture logs;

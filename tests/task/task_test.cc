@@ -1,0 +1,219 @@
+// The wipe task: the queue per option, which drives a start takes, drives
+// started later waiting with the others; the shared checkpoints, the
+// power-off cycle, the countdown of an added drive, the flush before a reboot.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "devmgr/fake_sysfs.h"
+#include "scheme/scheme.h"
+#include "support/log_capture.h"
+#include "task/task_commands.h"
+#include "task/wipe_task.h"
+
+namespace {
+
+// Seams of the task steps: a short "second" (counted), a reboot that never
+// happens, and an end to the wait for a power-off cycle that the test gives.
+struct TaskSeams {
+  static inline std::atomic<bool> wait_over{false};
+  static inline std::atomic<int> sleeps{0};
+  TaskSeams() { wait_over = false, sleeps = 0; }
+  Scoped<task_sleep_fn_t> sleep{g_task_sleep, [] { ++sleeps, usleep(2000); }};
+  Scoped<reboot_fn_t> reboot{g_reboot, [](int) { return 0; }};
+  Scoped<wait_over_fn_t> wait{g_power_cycle_wait_over, [] { return wait_over.load(); }};
+};
+
+// Waits (with a generous limit that only catches a hang) until pred holds.
+template <class P>
+bool eventually(P pred, int seconds = 60) {
+  for (int i = 0; i < seconds * 500 && !pred(); ++i) usleep(2000);
+  return pred();
+}
+
+std::string Queue(const std::shared_ptr<CBlkDev>& dev) {
+  std::string s;
+  for (auto& c : dev->queue) s += (s.empty() ? "" : ",") + c->GetName();
+  return s;
+}
+
+std::atomic<bool> g_hold_sdb{false};
+long HeldWrite(int fd, const void* buf, unsigned long n, long off) {
+  char link[64], target[PATH_MAX] = "";
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  if (readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb"))
+    while (g_hold_sdb) usleep(1000);
+  return pwrite64(fd, buf, n, off);
+}
+
+class CountingCheckpoint : public CAllAtOnceCommand {
+ public:
+  CountingCheckpoint() : CAllAtOnceCommand(BLKDEV_CMD_TERMINATOR, "cp") {}
+  bool single_entrance_hook() override { return true; }
+  int all_together_hook() override { return ++actions, 0; }
+  std::atomic<int> actions{0};
+};
+
+}  // namespace
+
+class WipeTaskTest : public ::testing::Test {
+ protected:
+  FakeSys sys;
+  FakeIoctl ioctls;
+  TaskSeams seams;
+  SchemeScope schemes;
+  CBlkDevMgr mgr;
+  CWipeTask task;
+  Scoped<int> hpa{g_scheme.reset_hpa, 0}, dco{g_scheme.reset_dco, 0}, erase{g_scheme.ata_erase, 0};
+
+  WipeTaskTest() { schemes.Add("Zeros", {MakePass(PASS_ZERO, true)}); }
+  ~WipeTaskTest() override {
+    g_hold_sdb = false;
+    // A queue left unrun (a test failing) would hold the others at the last checkpoint.
+    for (int i = 0; i < mgr.GetCount(); ++i)
+      if (!mgr.GetBlkDev(i)->IsQueueRunning()) mgr.GetBlkDev(i)->ClearCommandQueue();
+    for (int i = 0; i < mgr.GetCount(); ++i) eventually([&] { return !mgr.GetBlkDev(i)->IsQueueRunning(); });
+    g_wipe_write = pwrite64;
+  }
+  std::shared_ptr<CBlkDev> Add(const std::string& name, fake_drive d = fake_drive()) {
+    d.minor = mgr.GetCount();
+    sys.AddDrive(name, d);
+    mgr.AddDevice(name.c_str());
+    return mgr.GetBlkDev(mgr.GetCount() - 1);
+  }
+};
+
+TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
+  AtaDriveModel drive;
+  drive.factory_max = drive.dco_max = drive.native_max = drive.current_max = 2047;
+  ioctls.AddAta("sda", &drive);
+  std::shared_ptr<CBlkDev> sda = Add("sda");
+  const std::string tail = "Standby proxy,session_terminator";
+  struct row {
+    int hpa, dco, erase;
+    bool additional;
+    std::string queue;
+  } rows[] = {
+      {0, 0, 0, false, "Reset,Wipe proxy,trim proxy," + tail},
+      {1, 1, 0, true, "delay,Reset HPA proxy,Reset DCO proxy,Reset,Wipe proxy,trim proxy," + tail},
+      {0, 0, 1, false, "Reset,Reduced wipe proxy,ATA erase pattern proxy," + tail},
+  };
+  for (const row& r : rows) {
+    g_scheme.reset_hpa = r.hpa;
+    g_scheme.reset_dco = r.dco;
+    g_scheme.ata_erase = r.erase;
+    task.PrepareCommandsQueue(sda, &mgr, r.additional);
+    EXPECT_EQ(r.queue, Queue(sda)) << "hpa " << r.hpa << " erase " << r.erase;
+  }
+}
+
+// Only selected drives that do not hold the log are wiped, at the start and
+// when added to a running task.
+TEST_F(WipeTaskTest, StartTakesOnlySelectedDrivesNeverTheLogDisk) {
+  if (!sys.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << sys.dir;
+  fake_drive usb;
+  usb.usb = "usb1";
+  mgr.log_device_name = "sdb";
+  std::shared_ptr<CBlkDev> sda = Add("sda"), sdb = Add("sdb", usb);
+  sdb->wipe_selected = 1;  // as if selected before it was known to hold the log
+  sda->SetWiping(WIPING_SET);
+  EXPECT_EQ(0, task.Start(&mgr));
+  EXPECT_TRUE(task.started);
+  task.StartOnAdditionalDrive(sdb, &mgr);
+  EXPECT_TRUE(sdb->queue.empty());
+  ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
+  EXPECT_FALSE(sys.Untouched("sda"));
+  EXPECT_TRUE(sys.Untouched("sdb"));
+}
+
+// A second start (W once more, for drives selected after the first) joins
+// the same checkpoints: the first drive, done with its wipe, waits at the
+// last one until the later drive gets there too.
+TEST_F(WipeTaskTest, ASecondStartSharesTheCheckpoints) {
+  if (!sys.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << sys.dir;
+  g_hold_sdb = true;
+  g_wipe_write = HeldWrite;
+  std::shared_ptr<CBlkDev> sda = Add("sda"), sdb = Add("sdb");
+  sdb->SetWiping(WIPING_SET);
+  ASSERT_EQ(0, task.Start(&mgr));
+  sda->SetWiping(WIPING_SET);
+  ASSERT_EQ(0, task.Start(&mgr));
+  // Only a queue waiting at a checkpoint sleeps.
+  ASSERT_TRUE(eventually([&] { return TaskSeams::sleeps > 0 || !sda->IsQueueRunning(); }));
+  EXPECT_TRUE(sda->IsQueueRunning()) << "the first drive did not wait for the later one";
+  g_hold_sdb = false;
+  EXPECT_TRUE(eventually([&] { return !sda->IsQueueRunning() && !sdb->IsQueueRunning(); }));
+  for (const char* n : {"sda", "sdb"}) EXPECT_FALSE(sys.Untouched(n)) << n;
+}
+
+// Three queues meet: the action runs once, when the last arrives; a queue
+// dropped before it got there (its entry destroyed) no longer holds the
+// others.
+TEST(Checkpoint, QueuesPassTogetherAndDroppedOnesNoLongerCount) {
+  TaskSeams seams;
+  std::shared_ptr<CountingCheckpoint> cp(new CountingCheckpoint);
+  std::vector<std::shared_ptr<CCommand>> entries;
+  for (int i = 0; i < 4; ++i) {
+    cp->IncreaseCount();
+    entries.push_back(CAllAtOnceCommand::QueueEntry(cp));
+  }
+  std::vector<std::thread> queues;
+  for (int i = 0; i < 3; ++i) queues.emplace_back([&, i] { entries[(size_t)i]->Run(true); });
+  ASSERT_TRUE(eventually([&] { return cp->GetCount() == 1; }));
+  usleep(20000);
+  EXPECT_EQ(0, cp->actions);
+  entries[3].reset();  // its queue was cleared
+  ASSERT_TRUE(eventually([&] { return cp->IsDone(); }, 20));
+  for (auto& t : queues) t.join();
+  EXPECT_EQ(1, cp->actions);
+}
+
+// A selected drive that reports more sectors than the kernel knows needs a
+// power-off cycle: every queue reaching the reset step waits for it, without
+// holding the checkpoint (a drive can still be added).
+TEST_F(WipeTaskTest, ADriveNeedingAPowerCycleHoldsTheQueues) {
+  LogCapture logs;
+  AtaDriveModel drive;
+  drive.factory_max = drive.dco_max = drive.native_max = drive.current_max = 2047;
+  drive.kernel_size = 512 * 1024;
+  ioctls.AddAta("sda", &drive);
+  std::shared_ptr<CBlkDev> sda = Add("sda");
+  CResetCommand reset(&mgr, false);
+  reset.IncreaseCount();
+  sda->SetWiping(WIPING_SET);
+  std::atomic<bool> through{false};
+  std::thread queue([&] { reset.Run(true), through = true; });
+  ASSERT_TRUE(eventually([&] {
+    std::string s;
+    return sda->GetCommandStatus(s) && s == "Waiting for reset...";
+  }));
+  reset.IncreaseCount();
+  usleep(20000);
+  EXPECT_FALSE(through);
+  EXPECT_TRUE(logs.Has("Drive-sdaPower-off cycle is needed to continue wiping on this device.", "wipe"));
+  TaskSeams::wait_over = true;
+  queue.join();
+}
+
+TEST(DelayCommand, CountsDownInTheStatusTextAndCanBeCancelled) {
+  TaskSeams seams;
+  std::shared_ptr<RecordingDev> dev(new RecordingDev("sde", 1 << 20));
+  CDelayCommand long_delay(dev, 3000, "%d");
+  std::thread run([&] { long_delay.Run(true); });
+  dev->WaitText("2998");
+  long_delay.Cancel();
+  run.join();
+  EXPECT_LT(dev->History().size(), 100u);
+}
+
+// Before a reboot or power-off the logs are flushed; under a fake root the
+// machine is never rebooted.
+TEST(Reboot, FlushesFirstAndNeverRebootsUnderTest) {
+  static int syncs;
+  syncs = 0;
+  Scoped<sync_fn_t> sync{g_sync, [] { ++syncs; }};
+  Scoped<std::string> root{g_root_prefix, "/nonexistent-zorvane-test-root"};
+  for (int id : {(int)BLKDEV_CMD_REBOOT, (int)BLKDEV_CMD_HALT}) EXPECT_EQ(-1, g_reboot(id));
+  EXPECT_EQ(2, syncs);
+}
