@@ -7,6 +7,7 @@
 // speed of a plain loop that generates a chunk and then writes it.
 //
 //   wipe_bench TARGET [MiB [RUNS [PASSES]]]
+//   wipe_bench --drives LOOP...
 //
 // TARGET must be a loop device or a regular file (an image on tmpfs, say):
 // anything else is refused, so that no real disk is ever written. MiB limits
@@ -15,6 +16,11 @@
 // the ratios are the figures to look at, since a pass and its raw run are
 // measured back to back. PASSES: a comma-separated subset of zero, test,
 // pattern, random, complement (default: all).
+//
+// With --drives, every LOOP (a /dev/loopN node; nothing else is accepted) is
+// wiped at once as the program wipes a drive (random + verify, then zero),
+// each on a thread of its own, and the aggregate MB/s and the peak resident
+// memory of the process (VmHWM) are printed.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -31,12 +37,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/util.h"
 #include "device/blkdev.h"
+#include "device/chunk_pool.h"
 #include "scheme/databuffer.h"
 #include "scheme/genpool.h"
 #include "scheme/isaac_forms.h"
@@ -85,21 +94,6 @@ double raw_pass(int fd, uint64_t size, bool write, unsigned char* block, unsigne
   return now_s() - t;
 }
 
-// A device of the given size whose passes run on an open descriptor.
-class BenchDev : public CBlkDev {
- public:
-  BenchDev(const std::string& n, uint64_t size) {
-    name = n;
-    size_bytes = size;
-    size_sectors = size / 512;
-  }
-};
-
-struct pass_case {
-  const char* label;
-  std::vector<CPass> passes;  // the measured pass is the last one
-};
-
 CPass make_pass(int type, std::vector<unsigned char> pattern = {}) {
   CPass p;
   p.type = type;
@@ -107,6 +101,79 @@ CPass make_pass(int type, std::vector<unsigned char> pattern = {}) {
   p.pattern_length = (int)pattern.size();
   return p;
 }
+
+// A device of the given size whose passes run on an open descriptor.
+class BenchDev : public CBlkDev {
+ public:
+  BenchDev(const std::string& n, uint64_t size, int mj = 0, int mn = 0) {
+    name = n;
+    major = mj;
+    minor = mn;
+    size_bytes = size;
+    size_sectors = size / 512;
+  }
+};
+
+// A line of /proc/self/status ("VmHWM:  1234 kB"), in MiB.
+double status_mib(const std::string& key) {
+  std::ifstream in("/proc/self/status");
+  std::string k;
+  double kib = 0;
+  while (in >> k && k != key) in.ignore(1 << 10, '\n');
+  if (k == key) in >> kib;
+  return kib / 1024;
+}
+
+// Wipes every loop device at once through the drive's own wipe, each on a
+// thread of its own as the program's command threads do.
+int many_drives(int n, char** targets) {
+  std::vector<std::unique_ptr<BenchDev>> devs;
+  uint64_t bytes = 0;
+  for (int i = 0; i < n; ++i) {
+    std::string t = targets[i];
+    struct stat st;
+    std::string base = t.substr(t.rfind('/') + 1);
+    if (t != "/dev/" + base || stat(t.c_str(), &st) != 0 || !S_ISBLK(st.st_mode) || major(st.st_rdev) != kLoopMajor) {
+      fprintf(stderr, "%s: not a /dev/loopN node; refused\n", t.c_str());
+      return 1;
+    }
+    int fd = open(t.c_str(), O_RDONLY);
+    uint64_t size = 0;
+    if (fd < 0 || ioctl(fd, BLKGETSIZE64, &size) != 0) {
+      perror(t.c_str());
+      return 1;
+    }
+    close(fd);
+    devs.emplace_back(new BenchDev(base, size, (int)major(st.st_rdev), (int)minor(st.st_rdev)));
+    bytes += size;
+  }
+  CScheme* scheme = new CScheme;  // owned by the scheme manager
+  scheme->name = "random, verified, then zero";
+  scheme->passes = {make_pass(PASS_RANDOM), make_pass(PASS_ZERO)};
+  scheme->passes[0].verify = true;
+  g_scheme.schemes.push_back(scheme);
+  g_scheme.default_index = 0;
+  g_scheme.verify = 1;
+  std::vector<int> rc(n, -1);
+  std::vector<std::thread> threads;
+  double t = now_s();
+  for (int i = 0; i < n; ++i) threads.emplace_back([&, i] { rc[i] = devs[i]->Wipe(); });
+  for (auto& th : threads) th.join();
+  double seconds = now_s() - t;
+  int failed = (int)std::count_if(rc.begin(), rc.end(), [](int r) { return r != 0; });
+  double hwm = status_mib("VmHWM:");
+  // Two passes written and one read back.
+  printf("%d drives of %llu MiB, scheme '%s': %.1f s, %.0f MB/s in all; peak resident %.0f MiB, %.1f MiB per "
+         "drive; chunk pool of %zu areas; %d failed\n",
+         n, (unsigned long long)(bytes / n >> 20), scheme->name.c_str(), seconds, mbps(3 * bytes, seconds), hwm,
+         hwm / n, CChunkPool::Instance().Capacity(), failed);
+  return failed ? 1 : 0;
+}
+
+struct pass_case {
+  const char* label;
+  std::vector<CPass> passes;  // the measured pass is the last one
+};
 
 // The old form: generate a chunk, then write it, on one thread.
 double plain_loop(int fd, CDataBuffer* buf, int pass, uint64_t size) {
@@ -148,6 +215,11 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: %s TARGET [MiB [RUNS [PASSES]]]\n  TARGET: a loop device or an image file\n", argv[0]);
     return 2;
+  }
+  if (std::string(argv[1]) == "--drives") {
+    log4cplus::Initializer log_init;
+    log4cplus::Logger::getRoot().setLogLevel(log4cplus::OFF_LOG_LEVEL);
+    return many_drives(argc - 2, argv + 2);
   }
   const char* target = argv[1];
   struct stat st;

@@ -27,6 +27,7 @@
 #include "app/util.h"
 #include "command/command.h"
 #include "device/blkdev.h"
+#include "device/chunk_pool.h"
 #include "scheme/databuffer.h"
 #include "scheme/genpool.h"
 #include "scheme/scheme.h"
@@ -58,9 +59,9 @@ uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLe
 //
 // Random data (random passes and complements of them) costs far more to make
 // than to write. It is made on the generation pool, into two areas that take
-// turns: the buffer's write area (slot 0) and one of its own (slot 1), so
-// that one chunk is made while the other is in use. At most one chunk is
-// being made at a time.
+// turns: the buffer's write area (slot 0) and its read area (slot 1), idle
+// while the device is written, so that one chunk is made while the other is
+// in use. At most one chunk is being made at a time.
 //
 // All other data is made on the calling thread into the write area, just
 // before its use: zeros and a pattern in the same phase are not made again
@@ -71,12 +72,13 @@ uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLe
 // A pattern whose length does not divide the chunk would be in another phase
 // in every chunk and so be made again each time. Instead its data for device
 // offsets 0 to a chunk and a few periods is made once per pass into a window
-// (the second write area), and each chunk is written from the place in the
-// window where its phase begins, a place aligned for direct I/O (a multiple
-// of 4096 bytes): nothing is made per chunk, and the device is given the
-// same memory every time. Patterns whose phases do not all come back within
-// the window's spare 1 MiB, and chunks after a short write that no aligned
-// place fits, are made into the write area as before.
+// (an area of the chunk pool, held for the pass), and each chunk is written
+// from the place in the window where its phase begins, a place aligned for
+// direct I/O (a multiple of 4096 bytes): nothing is made per chunk, and the
+// device is given the same memory every time. Patterns whose phases do not all come back within
+// the window's spare 1 MiB, chunks after a short write that no aligned place
+// fits, and all chunks when the pool has no area to spare, are made into the
+// write area as before.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
@@ -84,8 +86,7 @@ class CChunkSource {
         offload(b->IsRandom(p)) {
     areas[0] = buf->GetWriteBuffer();
     records[0] = buf->GetLastFill();
-    // Without memory for the second area, slot 0 is the only one.
-    areas[1] = offload ? buf->GetSecondWriteBuffer() : nullptr;
+    areas[1] = offload ? buf->GetReadBuffer() : nullptr;
     records[1] = &second_record;
   }
   ~CChunkSource() { Abandon(); }
@@ -161,7 +162,7 @@ class CChunkSource {
     if (window_state != kWindowMade) return nullptr;
     uint64_t phase = pos % period;
     // Aligned places repeat their phases every `extra` bytes.
-    for (uint64_t at = 0; at < extra && at + length <= (uint64_t)kSecondAreaSize; at += kWindowAlign)
+    for (uint64_t at = 0; at < extra && at + length <= (uint64_t)CChunkPool::kAreaSize; at += kWindowAlign)
       if (at % period == phase) return window + at;
     return nullptr;
   }
@@ -180,8 +181,9 @@ class CChunkSource {
       b = t;
     }
     extra = kWindowAlign / a * period;
-    if (extra > (uint64_t)(kSecondAreaSize - kDataBufferSize)) return;
-    window = buf->GetSecondWriteBuffer();
+    if (extra > CChunkPool::kAreaSize - kDataBufferSize) return;
+    window_area.reset(new CPoolArea);
+    window = window_area->get();
     if (!window) return;
     fill_record_t head, tail;
     if (buf->FillArea(window, &head, pass, start, previous_start, 0, kDataBufferSize, nullptr) != 0 ||
@@ -204,6 +206,7 @@ class CChunkSource {
   std::shared_ptr<CGenJob> job;
   static const uint64_t kWindowAlign = 4096;
   enum { kWindowUntried, kWindowNone, kWindowMade } window_state = kWindowUntried;
+  std::unique_ptr<CPoolArea> window_area;
   unsigned char* window = nullptr;
   uint64_t period = 1;  // of the pattern
   uint64_t extra = 0;   // bytes of the window beyond a chunk that are used
@@ -274,7 +277,7 @@ class CPieceCompare {
 // for the pass thread to wake up and hand it over. Reads stay one at a
 // time, and at most one chunk beyond the one being compared is read.
 //
-// With one area (no memory for a second) the thread reads a chunk once the
+// With one area (no second one to be had) the thread reads a chunk once the
 // previous one is done with; without the thread (it could not be started)
 // each read is done on the spot.
 class CChunkReader {
@@ -582,9 +585,20 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     if (!pieces->Ready()) pieces.reset();
   }
   if (!random && !pieces) source.reset(new CChunkSource(buf, pass, start, previous_start));
+  // The second area for the reads: the write area, idle unless expected
+  // chunks are made there, or else one from the chunk pool.
+  std::unique_ptr<CPoolArea> extra;
+  unsigned char* second = buf->GetWriteBuffer();
+  if (source) {
+    extra.reset(new CPoolArea);
+    second = extra->get();
+  } else {
+    // It no longer holds what it was last filled with.
+    *buf->GetLastFill() = fill_record_t();
+  }
   // Declared last: destroyed first, so no read is still under way when the
   // pass returns.
-  CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), buf->GetSecondReadBuffer());
+  CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), second);
 
   uint64_t pos = 0;
   while (pos < total) {

@@ -43,8 +43,6 @@ CDataBuffer* CDataBuffer::Create(CScheme* scheme, int generator) {
 CDataBuffer::~CDataBuffer() {
   free(write_area);
   free(read_area);
-  free(second_areas[0]);
-  free(second_areas[1]);
   // A derived class releases its generator through StopRandom; whatever is
   // left was allocated with malloc.
   free(random_state);
@@ -58,11 +56,6 @@ int CDataBuffer::Init() {
   if (!write_area || !read_area) return -1;
   memset(write_area, 0x12, kDataBufferSize);
   return InitRandom();
-}
-
-unsigned char* CDataBuffer::Second(int i) {
-  if (!second_areas[i]) second_areas[i] = static_cast<unsigned char*>(valloc(kSecondAreaSize));
-  return second_areas[i];
 }
 
 int CDataBuffer::FillBuffer(int pass, int start, int previous_start, long long offset, int length) {

@@ -9,8 +9,6 @@
 
 // Size of the write area and of the read area; also the largest fill.
 constexpr int kDataBufferSize = 16 * 1024 * 1024;
-// Size of each of the second areas: a chunk and 1 MiB.
-constexpr int kSecondAreaSize = kDataBufferSize + 1024 * 1024;
 // Random data is generated in blocks of this size, one generator restart each.
 constexpr int kRandomBlockSize = 4096;
 // Sector size of the test pattern.
@@ -82,17 +80,12 @@ class CDataBuffer {
                      int length, CFillRunner* runner);
 
   // The generated data (source of writes, expected data when verifying).
+  // A caller that fills it through anything but FillArea with GetLastFill()
+  // (a verification reading into it while it is idle) resets that record.
   unsigned char* GetWriteBuffer() const { return write_area; }
-  // Where the verify pass reads the device back; never touched here.
+  // Where the verify pass reads the device back (a write pass may make its
+  // next chunk there while it is idle); never touched here.
   unsigned char* GetReadBuffer() const { return read_area; }
-  // Second areas with the same alignment, for a caller that makes one chunk
-  // while it writes the other, or reads one while it compares the other;
-  // kSecondAreaSize bytes, a little more than a chunk. Made on first use and
-  // kept until the buffer goes, so that their memory is mapped once per wipe
-  // rather than once per pass (mapping 16 MiB costs about as much as moving
-  // it). Null when memory is short.
-  unsigned char* GetSecondWriteBuffer() { return Second(0); }
-  unsigned char* GetSecondReadBuffer() { return Second(1); }
   CScheme* GetScheme() const { return scheme; }
 
   CDataBuffer(const CDataBuffer&) = delete;
@@ -122,9 +115,6 @@ class CDataBuffer {
   // The index of the first byte of the nblocks blocks at `data` that differs
   // from them, XORed with flip; -1 when none does.
   long FirstRandomDifference(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const;
-  unsigned char* Second(int i);
-
-  unsigned char* second_areas[2] = {nullptr, nullptr};
 };
 
 // ISAAC64 generator; the one the device wipe uses.

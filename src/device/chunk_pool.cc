@@ -1,0 +1,70 @@
+#include "device/chunk_pool.h"
+
+#include <sys/mman.h>
+
+#include <fstream>
+#include <string>
+
+#include "app/log.h"
+#include "app/paths.h"
+
+CChunkPool* g_chunk_pool = nullptr;
+
+namespace {
+
+void* map_area(size_t bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+}  // namespace
+
+CChunkPool::CChunkPool(size_t areas, map_fn_t m) : capacity(areas), map(m ? m : map_area) {}
+
+CChunkPool& CChunkPool::Instance() {
+  if (g_chunk_pool) return *g_chunk_pool;
+  static CChunkPool process(MachineAreas());
+  return process;
+}
+
+size_t CChunkPool::MachineAreas() {
+  std::ifstream in(sys_path("/proc/meminfo"));
+  std::string key;
+  unsigned long long kib = 0;
+  while (in >> key && key != "MemAvailable:") in.ignore(1 << 10, '\n');
+  if (key == "MemAvailable:" && !(in >> kib)) kib = 0;
+  size_t areas = (size_t)(kib * 1024 / 8 / kAreaSize);
+  return areas < 2 ? 2 : areas;
+}
+
+unsigned char* CChunkPool::TryAcquire() {
+  {
+    std::lock_guard<std::mutex> g(mutex);
+    if (used >= capacity) return nullptr;
+    ++used;
+  }
+  // Mapped outside the lock: nothing but the count is taken under it.
+  void* area = map(kAreaSize);
+  if (area) return static_cast<unsigned char*>(area);
+  bool first;
+  {
+    std::lock_guard<std::mutex> g(mutex);
+    --used;
+    first = !failure_logged;
+    failure_logged = true;
+  }
+  if (first) LOG_DEBUG(g_dbg_log, "No memory for an extra chunk area; wipes go on with their own two areas");
+  return nullptr;
+}
+
+void CChunkPool::Release(unsigned char* area) {
+  if (!area) return;
+  munmap(area, kAreaSize);
+  std::lock_guard<std::mutex> g(mutex);
+  --used;
+}
+
+size_t CChunkPool::InUse() {
+  std::lock_guard<std::mutex> g(mutex);
+  return used;
+}
