@@ -163,7 +163,7 @@ void CBlkDevNvme::SetProgress(const char* label, double pct, int32_t seconds_lef
 int CBlkDevNvme::HardwareErase() {
   const std::string prefix = "Disk-" + name + ": ";
   const std::string what = std::string("hardware erase '") + erase.name + "'";
-  const std::string pass = std::string("hardware erase [") + erase.name + "]";
+  const std::string pass = std::string("NVMe ") + erase.name;
   LOG_INFO(g_wipe_log, prefix << what << " started");
   uint64_t start = get_nanotime();
   fd_closer node{open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK)};
