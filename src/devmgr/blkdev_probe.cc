@@ -18,11 +18,13 @@
 #include "device/blkdev_removable.h"
 #include "device/blkdev_scsi.h"
 #include "device/scsi.h"
+#include "nvme/blkdev_nvme.h"
 
 blkdev_kind_e decide_blkdev_kind(const blkdev_facts& f, const blkdev_probe_fn& satl, const blkdev_probe_fn& ide,
                                  const blkdev_probe_fn& scsi) {
   if (f.major == 2 && f.model.empty() && f.name.compare(0, 2, "fd") == 0) return BLKDEV_KIND_FLOPPY;
   if (f.name.find("mmcblk") != std::string::npos) return BLKDEV_KIND_MMC;
+  if (nvme_is_namespace_name(f.name)) return BLKDEV_KIND_NVME;
   if (usb_bus_name(f.device_path)) return satl() == 0 ? BLKDEV_KIND_ATA_SAT : BLKDEV_KIND_USB;
   if (satl() == 0) return BLKDEV_KIND_ATA_SAT;
   if (ide() == 0) return BLKDEV_KIND_ATA_IDE;
@@ -44,6 +46,7 @@ CBlkDev* CBlkDevProbe::CreateDevice(blkdev_kind_e kind) {
     case BLKDEV_KIND_MMC: return new CBlkDevMmc();
     case BLKDEV_KIND_USB: return new CBlkDevUsb();
     case BLKDEV_KIND_SCSI: return new CBlkDevScsi();
+    case BLKDEV_KIND_NVME: return new CBlkDevNvme();
     case BLKDEV_KIND_GENERIC: break;
   }
   return new CBlkDev();
@@ -191,6 +194,10 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
     }
   }
 
+  if (kind == BLKDEV_KIND_NVME) {
+    type_name = "NVMe";
+    bus = 7;
+  }
   CBlkDev* dev = CreateDevice(kind);
   StoreDetectedDataTo(dev);
   close(fd);

@@ -16,6 +16,7 @@ enum blkdev_kind_e {
   BLKDEV_KIND_ATA_SAT,  // ATA over SCSI/ATA translation
   BLKDEV_KIND_ATA_IDE,  // ATA over the IDE taskfile interface
   BLKDEV_KIND_SCSI,
+  BLKDEV_KIND_NVME,
 };
 
 // What the class decision looks at besides the drive's answers.

@@ -33,6 +33,10 @@ ZV_USB0_SERIAL="ZV0USB0STICK"
 # session, or holding the log).
 ZV_USB1_SERIAL="ZV0USB1STICK"
 ZV_VBLK0_SERIAL="ZV0VBLK0"
+# An NVMe drive (one namespace), attached only when a test names it. QEMU 7.2
+# takes the controller's serial number on the command line; its model number
+# is always "QEMU NVMe Ctrl".
+ZV_NVME0_SERIAL="ZV0NVME0"
 
 zv_drive_file() {
   case $1 in

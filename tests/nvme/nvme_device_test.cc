@@ -1,0 +1,189 @@
+// An NVMe namespace on the software controller, its node a plain file in a
+// temporary /dev: what initialisation shows, what each erase path and each
+// refusal leaves on the drive, the session log and the report, deallocation,
+// and which names discovery takes for NVMe.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+
+#include "app/paths.h"
+#include "devmgr/blkdev_probe.h"
+#include "nvme/blkdev_nvme.h"
+#include "nvme_drive_model.h"
+#include "support/log_capture.h"
+
+namespace {
+
+typedef std::vector<std::string> names;
+typedef std::function<void(NvmeDriveModel&)> setup;
+
+class NvmeDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zv-nvme-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(tmpl));
+    saved_prefix = g_root_prefix;
+    g_root_prefix = tmpl;
+    mkdir((g_root_prefix + "/dev").c_str(), 0755);
+    std::ofstream((g_root_prefix + "/dev/nvme0n1").c_str()).put('\0');
+    g_nvme_poll_pause = [](unsigned) {};
+  }
+  void TearDown() override {
+    if (system(("rm -rf '" + g_root_prefix + "'").c_str()) != 0) ADD_FAILURE();
+    g_root_prefix = saved_prefix;
+  }
+  // A device as discovery leaves it (sysfs facts), initialised on a fresh drive.
+  std::unique_ptr<CBlkDevNvme> Make(const setup& s) {
+    drive = NvmeDriveModel();
+    s(drive);
+    std::unique_ptr<CBlkDevNvme> dev(new CBlkDevNvme(drive.Port()));
+    dev->name = "nvme0n1";
+    dev->major = 241;  // a major no driver registers
+    dev->model = "sysfs model";
+    dev->size_bytes = 4096;
+    EXPECT_EQ(0, dev->Init());
+    return dev;
+  }
+  // Runs a command to its end as the queue does; 0 when it shows "Completed".
+  static int RunNow(CBlkDevNvme& dev, blkdev_command_t id) {
+    command_ptr c = dev.GetCommandById(id);
+    if (!c) return -100;
+    c->Run(true);
+    std::string s;
+    dev.GetCommandStatus(s);
+    return s == "Completed" ? 0 : 1;
+  }
+  bool InReport(CBlkDevNvme& dev, const std::string& line) { return dev.report->PassLog().find(line) != std::string::npos; }
+
+  LogCapture cap;
+  NvmeDriveModel drive;
+  std::string saved_prefix;
+};
+
+TEST_F(NvmeDeviceTest, IdentityAndHealthComeFromTheDrive) {
+  struct row {
+    setup set;
+    const char *model, *serial;
+    uint64_t size;
+    names commands, details;
+    const char* log;  // a session-log line
+  } rows[] = {
+      {[](NvmeDriveModel&) {}, "ZV NVMe 512", "ZVN0001", 1ULL << 30, {"Wipe", "Wipe", "Trim", "NVMe Format NVM [user data erase]"},
+       {"Firmware: 3.1", "Namespace 1, LBA format 1: 4096-byte blocks", "Features: NVMe FORMAT TRIM ",
+        "Hardware erase: Format NVM [user data erase]", "Health: critical warning 0x00, temperature 37 C, 3% used, 0 media errors"},
+       "Disk-nvme0n1: ZV NVMe 512, s/n: ZVN0001 nvme device detected."},
+      {[](NvmeDriveModel& d) { d.critical_warning = 4, d.kelvin = 350, d.media_errors = 5, d.oncs = d.oacs = 0;
+         d.nsid = 2, d.lba_shift = 9, d.flbas = 0, d.blocks = 1000; },
+       "ZV NVMe 512", "ZVN0001", 512000, {"Wipe", "Wipe"},
+       {"Firmware: 3.1", "Namespace 2, LBA format 0: 512-byte blocks", "Features: NVMe ", "Hardware erase: not offered",
+        "Health: critical warning 0x04, temperature 77 C, 3% used, 5 media errors"},
+       "Disk-nvme0n1: health: critical warning 0x04"},
+      {[](NvmeDriveModel& d) { d.refuse[0x06] = 0x002, d.refuse[0x02] = 0x109; }, "sysfs model", "", 4096, {"Wipe", "Wipe"},
+       {"Features: NVMe ", "Hardware erase: not offered", "Health: not available"},
+       "Disk-nvme0n1: Identify Controller failed: invalid field in command (status 0x002)"},
+  };
+  for (auto& r : rows) {
+    auto dev = Make(r.set);
+    SCOPED_TRACE(r.log);
+    names commands;
+    for (auto& c : dev->commands) commands.push_back(c->GetName());
+    EXPECT_EQ(r.commands, commands);
+    EXPECT_EQ(r.details, dev->details);
+    EXPECT_TRUE(r.model == dev->model && r.serial == dev->serial && r.size == dev->size_bytes);
+    EXPECT_TRUE(cap.Has(r.log, "wipe"));
+  }
+  EXPECT_TRUE(cap.Has("Disk-nvme0n1: Identify Namespace failed: invalid field in command", "wipe"));
+  EXPECT_TRUE(cap.Has("Disk-nvme0n1: health log not available: invalid log page", "wipe"));
+}
+
+TEST_F(NvmeDeviceTest, EachErasePathIsWhatTheControllerOffers) {
+  struct row {
+    uint32_t sanicap;
+    uint8_t fna;
+    const char* name;
+    int opcode, action;
+    uint32_t nsid;
+  } rows[] = {
+      {0, 0, "Format NVM [user data erase]", 0x80, 1, 1},
+      {0, 0x04, "Format NVM [crypto erase]", 0x80, 2, 1},
+      {0, 0x05, "Format NVM [crypto erase]", 0x80, 2, 0xFFFFFFFF},     // formats every namespace
+      {0, 0x02, "Format NVM [user data erase]", 0x80, 1, 0xFFFFFFFF},  // erases every namespace
+      {0, 0x09, "Format NVM [user data erase]", 0x80, 1, 1},           // but takes no broadcast
+      {0x3, 0x04, "Sanitize [crypto erase]", 0x84, 4, 0},
+      {0x2, 0x04, "Sanitize [block erase]", 0x84, 2, 0},
+  };
+  for (auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto dev = Make([&](NvmeDriveModel& d) { d.sanicap = r.sanicap, d.fna = r.fna; });
+    ASSERT_TRUE(dev->SupportsHardwareWipe());
+    EXPECT_EQ(0, RunNow(*dev, BLKDEV_CMD_ATA_ERASE_ZERO));
+    EXPECT_TRUE(r.opcode == drive.erase_opcode && r.action == drive.erase_action && r.nsid == drive.erase_nsid);
+    if (r.opcode == 0x80) {
+      EXPECT_TRUE(drive.erase_lbaf == 1 && drive.erase_timeout_ms >= 3600000);  // the format in use kept
+    } else {
+      EXPECT_EQ((std::vector<int>{50, 99}), drive.percent_seen);  // waited for the end
+    }
+    EXPECT_TRUE(InReport(*dev, std::string("NVMe ") + r.name + " is success"));
+    EXPECT_TRUE(cap.Has(std::string("Disk-nvme0n1: hardware erase '") + r.name + "' completed in ", "wipe"));
+  }
+  EXPECT_FALSE(Make([](NvmeDriveModel& d) { d.oacs = 0; })->SupportsHardwareWipe());
+}
+
+TEST_F(NvmeDeviceTest, ARefusedEraseIsNamedAndReportedFailed) {
+  struct row {
+    setup set;
+    const char* line;
+  } rows[] = {
+      {[](NvmeDriveModel& d) { d.refuse[0x80] = 0x084; }, "'Format NVM [user data erase]' failed: format in progress (status 0x084)"},
+      {[](NvmeDriveModel& d) { d.refuse[0x80] = 0x10A; },
+       "'Format NVM [user data erase]' failed: invalid format: the LBA format or protection settings are not supported"},
+      {[](NvmeDriveModel& d) { d.sanicap = 1, d.refuse[0x84] = 0x123; },
+       "'Sanitize [crypto erase]' failed: sanitize prohibited while the persistent memory region is enabled"},
+      {[](NvmeDriveModel& d) { d.sanicap = 1, d.sanitize_end = 3; },
+       "'Sanitize [crypto erase]' failed: sanitize failed: the most recent sanitize did not complete (status 0x01C)"},
+      {[](NvmeDriveModel& d) { d.sanicap = 1, d.sanitize_polls = 1000, d.sanitize_estimate = 3; },
+       "'Sanitize [crypto erase]' failed: still running when the time allowed was over"},
+  };
+  for (auto& r : rows) {
+    SCOPED_TRACE(r.line);
+    auto dev = Make(r.set);
+    EXPECT_NE(0, RunNow(*dev, BLKDEV_CMD_ATA_ERASE_ZERO));
+    EXPECT_TRUE(cap.Has(std::string("Disk-nvme0n1: hardware erase ") + r.line, "wipe"));
+    EXPECT_TRUE(InReport(*dev, "] is failed"));
+  }
+  EXPECT_EQ(7u, drive.percent_seen.size());  // twice the estimate, then given up
+}
+
+TEST_F(NvmeDeviceTest, TrimDeallocatesTheWholeNamespace) {
+  auto dev = Make([](NvmeDriveModel&) {});
+  EXPECT_EQ(0, RunNow(*dev, BLKDEV_CMD_TRIM));
+  uint64_t next = 0;
+  for (auto& r : drive.deallocated) {
+    EXPECT_EQ(next, r.first);
+    next += r.second;
+  }
+  EXPECT_EQ(drive.blocks, next);
+  EXPECT_TRUE(InReport(*dev, "trim pass is success"));
+  drive.refuse[0x09] = 0x020;
+  EXPECT_NE(0, RunNow(*dev, BLKDEV_CMD_TRIM));
+  EXPECT_TRUE(cap.Has("nvme0n1: Trim. Dataset Management failed: namespace is write protected"));
+}
+
+TEST(NvmeDiscovery, OnlyNamespaceBlockDevicesAreNvme) {
+  const blkdev_kind_e nvme = BLKDEV_KIND_NVME, other = BLKDEV_KIND_ATA_SAT;  // every probe answers
+  std::pair<const char*, blkdev_kind_e> rows[] = {{"nvme0n1", nvme},  {"nvme12n34", nvme}, {"nvme0n1p1", other},
+                                                  {"nvme0", other},   {"nvme0c0n1", other}, {"nvmen1", other},
+                                                  {"nvme0n", other},  {"mmcblk0", BLKDEV_KIND_MMC}};
+  for (auto& r : rows) {
+    blkdev_facts f;
+    f.name = r.first;
+    EXPECT_EQ(r.second, decide_blkdev_kind(f, [] { return 0; }, [] { return 0; }, [] { return 0; })) << r.first;
+  }
+  std::unique_ptr<CBlkDev> dev(CBlkDevProbe::CreateDevice(BLKDEV_KIND_NVME));
+  EXPECT_NE(nullptr, dynamic_cast<CBlkDevNvme*>(dev.get()));
+}
+
+}  // namespace
