@@ -94,19 +94,9 @@ check "S selected the SATA SSD" in_wipe_log "Selecting device $sata"
 check "S selected the USB stick" in_wipe_log "Selecting device $usb"
 check "the countdown started the task" in_wipe_log "Wiping task started"
 for d in sata0 usb0; do
-  k=$(kname "$d")
-  img=$(image_of "$d")
-  if ! "$imgcheck" report "$img" > "$work/$d.report"; then
-    fail "$d ($k): no well-formed report at byte 0"
-    continue
-  fi
-  r() { sed -n "s/^$1=//p" "$work/$d.report"; }
-  check "$d ($k): report status success" test "$(r status)" = success
-  check "$d ($k): report lists the sector-number pass" test "$(r pass.1)" = "pass 1: wiping pass [test] is success"
-  case $d in
-    sata0) check "$d: zeros behind the report (trimmed)" "$imgcheck" data "$img" "$(r data_offset)" zero ;;
-    usb0) check "$d: sector numbers behind the report" "$imgcheck" data "$img" "$(r data_offset)" test ;;
-  esac
+  check_report "$d" success || continue
+  check "$d: report lists the sector-number pass" test "$(report_field "$d" pass.1)" = "pass 1: wiping pass [test] is success"
+  case $d in sata0) check_data "$d" zero ;; usb0) check_data "$d" test ;; esac  # the SSD was trimmed
 done
 # SMART and the security feature set, as the detail pane showed them for the
 # SATA SSD, against what smartctl -A and hdparm -I read inside the VM.
