@@ -136,6 +136,7 @@ void cert_split_firmware(const std::string& serial_text, const std::vector<std::
   static const std::string kAta = " firmware: ", kDetail = "Firmware: ";
   size_t at = serial_text.find(kAta);
   serial = serial_text.substr(0, at);
+  if (serial == "n/a") serial.clear();  // what USB drives without one show
   firmware = at == std::string::npos ? "" : serial_text.substr(at + kAta.size());
   for (const std::string& d : details)
     if (firmware.empty() && d.compare(0, kDetail.size(), kDetail) == 0) firmware = d.substr(kDetail.size());

@@ -51,6 +51,6 @@ std::string cert_utc_time(time_t t);
 std::string sha256_hex(const std::string& bytes);
 // Splits an identity's serial text into the serial and the firmware revision
 // (ATA drives carry it as "<serial> firmware: <rev>", NVMe drives as a
-// "Firmware: <rev>" detail line).
+// "Firmware: <rev>" detail line); "n/a" is no serial.
 void cert_split_firmware(const std::string& serial_text, const std::vector<std::string>& details,
                          std::string& serial, std::string& firmware);
