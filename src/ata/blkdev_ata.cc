@@ -341,7 +341,6 @@ int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   cert_step_t step;
   step.kind = STEP_HW_ERASE;
   step.name = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
-  step.in_report = false;
   int rc = 0;
   if (g_debug_fast)
     g_ata_erase_pause(ATA_FAST_DEBUG_ERASE_SECONDS);

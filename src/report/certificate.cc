@@ -1,5 +1,6 @@
 #include "report/certificate.h"
 
+#include <ctype.h>
 #include <hpdf.h>
 #include <openssl/evp.h>
 #include <stdio.h>
@@ -61,16 +62,15 @@ struct verification_t {
 
 verification_t verification(const cert_record_t& r) {
   verification_t v;
+  bool failed = false;
   for (const cert_step_t& s : r.steps) {
     if (s.kind != STEP_VERIFY) continue;
     v.passes.push_back(s.scheme_pass);
-    if (s.status != CDeviceReport::success) {
-      v.result = "failed";
-      if (v.mismatch < 0) v.mismatch = s.mismatch;
-    } else if (v.result[0] == 'n') {
-      v.result = "success";
-    }
+    if (s.status == CDeviceReport::success) continue;
+    failed = true;
+    if (v.mismatch < 0) v.mismatch = s.mismatch;
   }
+  if (!v.passes.empty()) v.result = failed ? "failed" : "success";
   return v;
 }
 
@@ -90,6 +90,7 @@ void error_handler(HPDF_STATUS, HPDF_STATUS, void* failed) { *(bool*)failed = tr
 }  // namespace
 
 const char* cert_nist_category(const cert_record_t& r) {
+  if (r.debug_only) return "None";
   const cert_step_t* erase = last_of(r, STEP_HW_ERASE);
   if (erase && erase->status == CDeviceReport::success) return "Purge";
   bool overwritten = false;

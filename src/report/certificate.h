@@ -19,7 +19,6 @@ struct cert_step_t {
   long long seconds = -1;      // duration; -1 when not measured
   int scheme_pass = 0;         // overwrite and verify: the scheme's pass number
   long long mismatch = -1;     // verify: offset of the first differing byte
-  bool in_report = true;       // listed on the report at byte 0
 };
 
 struct cert_record_t {
@@ -36,10 +35,12 @@ struct cert_record_t {
   bool report_written = false;
   uint64_t report_bytes = 0;
   std::string report_sha256;  // of the bytes written at byte 0
+  bool debug_only = false;    // the fast-debug mode touched only part of the drive
 };
 
 // "Purge" after a successful drive erase or sanitize, "Clear" when every
-// overwrite pass and verification succeeded, "None" otherwise.
+// overwrite pass and verification succeeded, "None" otherwise (and always
+// in the fast-debug mode, which wipes nothing).
 const char* cert_nist_category(const cert_record_t& r);
 std::string cert_json(const cert_record_t& r);
 // The PDF file's bytes; empty when the PDF library fails.

@@ -171,6 +171,7 @@ void CDeviceReport::writeCertificate(time_t end, const std::string* report) {
   r.scheme = scheme;
   r.steps = steps;
   r.final_status = overall_status;
+  r.debug_only = g_debug_fast;
   r.start = start_time;
   r.end = end;
   r.report_written = report != nullptr;

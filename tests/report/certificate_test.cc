@@ -28,6 +28,7 @@ TEST(Certificate, CategoryIsPurgeOnlyAfterTheDrivesOwnEraseAndClearOnlyForSucces
   const struct {
     std::vector<cert_step_t> steps;
     const char* category;
+    bool debug_only = false;
   } rows[] = {
       {{Step(STEP_OVERWRITE, 0), Step(STEP_VERIFY, 0), Step(STEP_TRIM, 1)}, "Clear"},
       {{Step(STEP_OVERWRITE, 0), Step(STEP_OVERWRITE, 2)}, "None"},
@@ -37,10 +38,12 @@ TEST(Certificate, CategoryIsPurgeOnlyAfterTheDrivesOwnEraseAndClearOnlyForSucces
       {{Step(STEP_HW_ERASE, 2)}, "None"},
       {{Step(STEP_TRIM, 0)}, "None"},
       {{}, "None"},
+      {{Step(STEP_OVERWRITE, 0), Step(STEP_HW_ERASE, 0)}, "None", true},
   };
   for (const auto& row : rows) {
     cert_record_t r;
     r.steps = row.steps;
+    r.debug_only = row.debug_only;
     EXPECT_STREQ(row.category, cert_nist_category(r)) << cert_json(r);
   }
 }
