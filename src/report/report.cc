@@ -1,12 +1,11 @@
 #include "report/report.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
-
-#include <errno.h>
-#include <string.h>
 
 #include <fstream>
 
