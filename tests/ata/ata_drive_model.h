@@ -38,7 +38,6 @@ class AtaDriveModel {
   bool identify_fails = false, bad_checksum = false;
   std::map<int, uint16_t> word_overrides;  // applied last, before the checksum
 
-  enum sat_mode_e { SAT_ANSWER, SAT_IOCTL_FAILS } sat_mode = SAT_ANSWER;
   uint64_t kernel_size = 0;  // what BLKGETSIZE64 says; 0 = the size when first asked
   // The ATA pass-through result: descriptor format (D_SENSE), or fixed format
   // in the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
@@ -69,7 +68,6 @@ class AtaDriveModel {
 
   std::vector<model_command_t> log;  // everything the drive was sent, in order
   std::vector<uint8_t> Commands() const;
-  int CountCommand(uint8_t code) const;
 
   int Ioctl(int fd, unsigned long request, void* arg);
 

@@ -1,6 +1,6 @@
 // The device classes around the wipe: the TRIM pass's ranges, the command
-// queue and its report, removable media (USB sticks, SD cards, floppies) on
-// fake sysfs trees, and device nodes made from the device numbers.
+// queue and its report, USB sticks on fake sysfs trees, and device nodes made
+// from the device numbers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -11,7 +11,6 @@
 #include "command/threaded_command.h"
 #include "device/blkdev_removable.h"
 #include "device/device_fixture.h"
-#include "device/scsi_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
 
@@ -121,7 +120,6 @@ TEST_F(DeviceTest, CommandQueue) {
   gate.unlock();
   while (dev.HasGivenUpQueueThreads()) usleep(1000);
   EXPECT_EQ((std::vector<std::string>{"first", "last"}), g_order);
-
 }
 
 TEST_F(DeviceTest, RemovableMedia) {
@@ -152,17 +150,6 @@ TEST_F(DeviceTest, RemovableMedia) {
   ASSERT_EQ(0, sealed.Init());
   EXPECT_TRUE(sealed.commands.empty() && !sealed.GetCommandById(BLKDEV_CMD_WIPE));
   close(mfd);
-
-  // A floppy drive: no wipe, and size 0 without a medium.
-  FakeScsiDevice drive;
-  FakeScsiScope scope(drive);
-  drive.has_medium = false;
-  root.MakeImage("fd0", 4096, 0);
-  CBlkDevFloppy floppy(Data("fd0", 1474560));
-  ASSERT_EQ(0, floppy.Init());
-  EXPECT_EQ(0u, floppy.size_bytes);
-  EXPECT_TRUE(floppy.commands.empty() && !floppy.CanBeWiped());
-  EXPECT_TRUE(logs.Has("Disk-fd0: Floppy drive, no media", "wipe"));
 }
 
 TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
@@ -186,22 +173,19 @@ TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
   }
 }
 
-// {size, log device, SCSI type, selection commands} -> selected; a CD/DVD drive cannot be wiped.
+// {size, log device, selection commands} -> selected.
 TEST_F(DeviceTest, OnlyAWipeableDeviceIsSelected) {
   const struct {
     uint64_t size;
-    int log, type;
+    int log;
     std::vector<wiping_command_e> cmds;
     int selected;
-  } rows[] = {{4096, 0, 0, {WIPING_SET, WIPING_TOGGLE}, 0}, {4096, 0, 0, {WIPING_TOGGLE}, 1},
-              {4096, 0, 0, {WIPING_SET, WIPING_CLEAR}, 0}, {4096, 1, 0, {WIPING_SET}, 0}, {0, 0, 0, {WIPING_SET}, 0}};
+  } rows[] = {{4096, 0, {WIPING_SET, WIPING_TOGGLE}, 0}, {4096, 0, {WIPING_TOGGLE}, 1},
+              {4096, 0, {WIPING_SET, WIPING_CLEAR}, 0}, {4096, 1, {WIPING_SET}, 0}, {0, 0, {WIPING_SET}, 0}};
   for (auto& r : rows) {
     RecordingDev dev("zsc", r.size);
     dev.log_device = r.log;
     for (auto c : r.cmds) dev.SetWiping(c);
     EXPECT_EQ(r.selected, dev.wipe_selected);
   }
-  RecordingDev cd("sr0", 4096);
-  cd.scsi_type = 5;
-  EXPECT_FALSE(cd.CanBeWiped());
 }

