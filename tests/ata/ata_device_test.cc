@@ -17,22 +17,18 @@
 #include "device/device_fixture.h"
 #include "support/log_capture.h"
 
+template <class V, class T>
+static long count(const V& v, const T& x) { return std::count(v.begin(), v.end(), x); }
+
 class TestAtaDev : public CBlkDevAta {
  public:
-  explicit TestAtaDev(ata_transport_e t) : CBlkDevAta(t) {
-    name = "sdz";
-    major = 241;  // a major no driver registers: a node made here reaches no hardware
-    minor = 3;
-  }
+  explicit TestAtaDev(ata_transport_e t) : CBlkDevAta(t) { name = "sdz", major = kUnusedMajor, minor = 3; }
   std::vector<std::string> CommandNames() const {
     std::vector<std::string> v;
     for (auto& c : commands) v.push_back(c->GetName());
     return v;
   }
-  bool Offers(const std::string& n) const {
-    std::vector<std::string> v = CommandNames();
-    return std::find(v.begin(), v.end(), n) != v.end();
-  }
+  bool Offers(const std::string& n) const { return count(CommandNames(), n) > 0; }
 };
 
 class AtaDeviceTest : public ::testing::Test {
@@ -151,11 +147,10 @@ TEST_F(AtaDeviceTest, ResetHpaMakesTheNativeSizeVisible) {
   EXPECT_FALSE(cap.Has("HPA reset successfully"));
   drive.native_max = 0;  // no usable native size: nothing is set
   EXPECT_EQ(-1, dev->ResetHPA(1));
-  std::vector<uint8_t> sent = drive.Commands();
-  EXPECT_EQ(2, std::count(sent.begin(), sent.end(), 0x37));
+  EXPECT_EQ(2, count(drive.Commands(), 0x37));
   drive.Fail(0x27);  // the hidden area is unknown, not absent
   dev = MakeInit();
-  EXPECT_NE(dev->details.end(), std::find(dev->details.begin(), dev->details.end(), "HPA: could not be checked"));
+  EXPECT_EQ(1, count(dev->details, "HPA: could not be checked"));
   EXPECT_TRUE(cap.Has("Disk-sdz: Host Protected Area (HPA) could not be checked", "wipe"));
 }
 
