@@ -13,6 +13,7 @@
 #include "ata/ata_info.h"
 #include "ata/ata_transport.h"
 #include "ata_drive_model.h"
+#include "device/device_fixture.h"
 
 // {drive} -> {SMART, security, lock, HPA, DCO, LBA and TRIM levels, sectors,
 // normal and enhanced erase minutes}, version text.
@@ -69,7 +70,7 @@ TEST(AtaBlocks, DcoMaximumAddress) {
 // One register image through each transport: what reaches the drive.
 TEST(AtaTransport, RegisterImages) {
   AtaDriveModel drive;
-  AtaDriveScope scope(drive);
+  IoctlScope<AtaDriveModel> scope(drive);
   CSgSatl sat;
   CIdeTaskfile ide;
   unsigned char blk[512];

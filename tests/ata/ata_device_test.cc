@@ -44,7 +44,7 @@ class AtaDeviceTest : public ::testing::Test {
   TempRoot root;
   LogCapture cap;
   AtaDriveModel drive;
-  AtaDriveScope scope{drive};
+  IoctlScope<AtaDriveModel> scope{drive};
 };
 
 typedef std::vector<std::string> names;

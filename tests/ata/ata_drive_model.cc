@@ -8,18 +8,6 @@
 
 #include "ata/ata_blocks.h"
 
-static AtaDriveModel* g_active_model = nullptr;
-
-AtaDriveScope::AtaDriveScope(AtaDriveModel& m) : saved(g_ioctl) {
-  g_active_model = &m;
-  g_ioctl = [](int fd, unsigned long request, void* arg) { return g_active_model->Ioctl(fd, request, arg); };
-}
-
-AtaDriveScope::~AtaDriveScope() {
-  g_ioctl = saved;
-  g_active_model = nullptr;
-}
-
 AtaDriveModel::AtaDriveModel() {
   memset(smart_data, 0, sizeof smart_data);
   smart_data[0] = 0x10;  // data structure revision

@@ -2,7 +2,7 @@
 // SG_IO (ATA PASS-THROUGH) and HDIO_DRIVE_TASKFILE transports carry, keeps its
 // state (size limits, HPA, DCO, security, SMART, power) across commands, and
 // records every command so a test can run a whole sequence and then look at
-// the drive. Installed as g_ioctl for the lifetime of an AtaDriveScope.
+// the drive.
 #pragma once
 #include <stdint.h>
 
@@ -78,14 +78,4 @@ class AtaDriveModel {
   };
   result_t Execute(const model_command_t& c, unsigned char* data_in, size_t in_len);
   uint8_t prev_command = 0;
-};
-
-// Installs a drive as the answer to every ioctl; restores g_ioctl afterwards.
-class AtaDriveScope {
- public:
-  explicit AtaDriveScope(AtaDriveModel& m);
-  ~AtaDriveScope();
-
- private:
-  ioctl_fn_t saved;
 };

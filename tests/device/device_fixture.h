@@ -1,7 +1,8 @@
 // A temporary root holding a fake /dev and /sys/block, reached through
 // g_root_prefix, with image files standing in for device nodes; a device
-// that records its status text history; a command run to its end; schemes
-// installed for one test; and the on-disk report's lines.
+// that records its status text history; a command run to its end; a software
+// drive answering the ioctls; schemes installed for one test; and the on-disk
+// report's lines.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -121,6 +122,25 @@ inline int run_now(CBlkDev& dev, blkdev_command_t id) {
   dev.GetCommandStatus(s);
   return s == "Completed" ? 0 : 1;
 }
+
+// Sends every ioctl to `model` (a software drive with an Ioctl method) for the
+// scope's lifetime; restores g_ioctl afterwards.
+template <class Model>
+class IoctlScope {
+ public:
+  explicit IoctlScope(Model& m) : saved(g_ioctl) {
+    active() = &m;
+    g_ioctl = [](int fd, unsigned long request, void* arg) { return active()->Ioctl(fd, request, arg); };
+  }
+  ~IoctlScope() { g_ioctl = saved, active() = nullptr; }
+
+ private:
+  static Model*& active() {
+    static Model* m = nullptr;
+    return m;
+  }
+  ioctl_fn_t saved;
+};
 
 // Installs schemes into the global scheme manager for one test.
 class SchemeScope {

@@ -1,7 +1,6 @@
 // A software SCSI device for the tests: answers SG_IO INQUIRY from byte
 // fixtures and WRITE SAME(16) with a configured status and sense data;
-// records every command it is sent. Installed as g_ioctl
-// for the lifetime of a FakeScsiScope.
+// records every command it is sent.
 #pragma once
 #include <errno.h>
 #include <scsi/sg.h>
@@ -10,8 +9,6 @@
 #include <map>
 #include <string>
 #include <vector>
-
-#include "app/paths.h"
 
 class FakeScsiDevice {
  public:
@@ -67,25 +64,6 @@ class FakeScsiDevice {
     io->sb_len_wr = (unsigned char)n;
     io->driver_status = 0x08;  // sense data came along
   }
-};
-
-class FakeScsiScope {
- public:
-  explicit FakeScsiScope(FakeScsiDevice& d) : saved(g_ioctl) {
-    current() = &d;
-    g_ioctl = [](int fd, unsigned long request, void* arg) { return current()->Ioctl(fd, request, arg); };
-  }
-  ~FakeScsiScope() {
-    g_ioctl = saved;
-    current() = nullptr;
-  }
-
- private:
-  static FakeScsiDevice*& current() {
-    static FakeScsiDevice* d = nullptr;
-    return d;
-  }
-  ioctl_fn_t saved;
 };
 
 // Standard INQUIRY data of a disk: vendor and product blank-padded, and up to

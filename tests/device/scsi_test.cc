@@ -53,7 +53,7 @@ class ScsiDeviceTest : public ::testing::Test {
   TempRoot root;
   LogCapture logs;
   FakeScsiDevice disk;
-  FakeScsiScope scope{disk};
+  IoctlScope<FakeScsiDevice> scope{disk};
 };
 
 // Pages answered -> what the device shows and offers. Trim only with
