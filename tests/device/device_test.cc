@@ -13,6 +13,7 @@
 #include "device/device_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -74,8 +75,7 @@ class DeviceTest : public ::testing::Test {
 TEST_F(DeviceTest, TrimPassRanges) {
   root.MakeImage("zta", 4096, 0);
   static int flags;
-  open_fn_t saved = g_open;
-  g_open = [](const char* path, int f) { return flags = f, ::open(path, f); };
+  Scoped<open_fn_t> opens{g_open, [](const char* path, int f) { return flags = f, ::open(path, f); }};
   const struct {
     uint64_t sectors;
     int fail_at;
@@ -95,7 +95,6 @@ TEST_F(DeviceTest, TrimPassRanges) {
     EXPECT_EQ(r.sectors, r.fail_at ? r.sectors : dev.ranges.back().first + dev.ranges.back().second);
     EXPECT_EQ(r.pass_log, dev.report->PassLog());
   }
-  g_open = saved;
   EXPECT_EQ(O_RDWR | O_DIRECT, flags);
   EXPECT_TRUE(logs.Has("Disk-zta: trim pass failed", "wipe"));
 }
