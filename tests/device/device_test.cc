@@ -53,12 +53,8 @@ int Held(CBlkDev*, int) { return std::lock_guard<std::mutex>(g_gate), 0; }
 
 CBlkDevData Data(const std::string& name, uint64_t size) {
   CBlkDevData d;
-  d.name = name;
-  d.major = kUnusedMajor;
-  d.minor = 9;
-  d.model = "Cruzer Blade";
-  d.vendor = "SanDisk";
-  d.size_bytes = size;
+  d.name = name, d.major = kUnusedMajor, d.minor = 9, d.size_bytes = size;
+  d.model = "Cruzer Blade", d.vendor = "SanDisk";
   return d;
 }
 
@@ -155,20 +151,16 @@ TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
   ASSERT_FALSE(major_is_registered(kUnusedMajor));
   CDevFile f;
   EXPECT_EQ(1, f.OpenFile(kUnusedMajor, 9, "znb", 0));  // nothing answers behind that number
-  root.MakeDir("/sys/block/zpa");
-  root.MakeDir("/sys/block/zpa/zpa3");
-  root.WriteFile("/sys/block/zpa/zpa3/size", "4096\n");
-  root.WriteFile("/sys/block/zpa/zpa3/dev", "241:3\n");
+  root.MakeDir("/sys/block/zpa"), root.MakeDir("/sys/block/zpa/zpa3");
+  root.WriteFile("/sys/block/zpa/zpa3/size", "4096\n"), root.WriteFile("/sys/block/zpa/zpa3/dev", "241:3\n");
   RecordingDev dev("zpa", 100000 * 512ULL);
   dev.ScanPartitions();
   ASSERT_EQ(1u, dev.partitions.size());
-  EXPECT_EQ(3, dev.partitions[0].number);
-  EXPECT_EQ(4096u * 512, dev.partitions[0].size);
+  EXPECT_TRUE(dev.partitions[0].number == 3 && dev.partitions[0].size == 4096u * 512);
   for (const char* node : {"/dev/znb", "/dev/zpa3"}) {
     struct stat st;
     ASSERT_EQ(0, stat(root.Path(node).c_str(), &st));
-    EXPECT_TRUE(S_ISBLK(st.st_mode));
-    EXPECT_EQ((unsigned)kUnusedMajor, major(st.st_rdev));
+    EXPECT_TRUE(S_ISBLK(st.st_mode) && major(st.st_rdev) == (unsigned)kUnusedMajor) << node;
   }
 }
 
