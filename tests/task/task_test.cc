@@ -43,11 +43,10 @@ std::string Queue(const std::shared_ptr<CBlkDev>& dev) {
 }
 
 std::atomic<bool> g_hold_sdb{false};
-long HeldWrite(int fd, const void* buf, unsigned long n, long off) {
+long HeldWrite(int fd, const void* buf, unsigned long n, long off) {  // sdb's writes wait for g_hold_sdb
   char link[64], target[PATH_MAX] = "";
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  if (readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb"))
-    while (g_hold_sdb) usleep(1000);
+  while (g_hold_sdb && readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb")) usleep(1000);
   return pwrite64(fd, buf, n, off);
 }
 
@@ -65,13 +64,10 @@ class WipeTaskTest : public ::testing::Test {
  protected:
   FakeSys sys;
   AtaDriveModel ata;
-  // The ioctls go to the software ATA drive once a test sets it (ENOTTY
-  // before: none reaches a real device).
+  // The ioctls go to the software ATA drive once a test sets it (ENOTTY before: none reaches a real device).
   static inline AtaDriveModel* ata_drive = nullptr;
   Scoped<AtaDriveModel*> no_ata{ata_drive, nullptr};
-  Scoped<ioctl_fn_t> ioctls{g_ioctl, [](int fd, unsigned long r, void* a) {
-                              return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1);
-                            }};
+  Scoped<ioctl_fn_t> ioctls{g_ioctl, [](int fd, unsigned long r, void* a) { return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1); }};
   TaskSeams seams;
   SchemeScope schemes;
   CBlkDevMgr mgr;
@@ -164,10 +160,7 @@ TEST(Checkpoint, QueuesPassTogetherAndDroppedOnesNoLongerCount) {
   TaskSeams seams;
   std::shared_ptr<CountingCheckpoint> cp(new CountingCheckpoint);
   std::vector<std::shared_ptr<CCommand>> entries;
-  for (int i = 0; i < 4; ++i) {
-    cp->IncreaseCount();
-    entries.push_back(CAllAtOnceCommand::QueueEntry(cp));
-  }
+  for (int i = 0; i < 4; ++i) cp->IncreaseCount(), entries.push_back(CAllAtOnceCommand::QueueEntry(cp));
   std::vector<std::thread> queues;
   for (int i = 0; i < 3; ++i) queues.emplace_back([&, i] { entries[(size_t)i]->Run(true); });
   ASSERT_TRUE(eventually([&] { return cp->GetCount() == 1; }));
@@ -192,10 +185,7 @@ TEST_F(WipeTaskTest, ADriveNeedingAPowerCycleHoldsTheQueues) {
   sda->SetWiping(WIPING_SET);
   std::atomic<bool> through{false};
   std::thread queue([&] { reset.Run(true), through = true; });
-  ASSERT_TRUE(eventually([&] {
-    std::string s;
-    return sda->GetCommandStatus(s) && s == "Waiting for reset...";
-  }));
+  ASSERT_TRUE(eventually([&] { std::string s; return sda->GetCommandStatus(s) && s == "Waiting for reset..."; }));
   reset.IncreaseCount();
   usleep(20000);
   EXPECT_FALSE(through);
