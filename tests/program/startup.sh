@@ -5,9 +5,8 @@
 # refusal to start without a usable scheme.
 . "$(dirname "$0")/lib/sandbox.sh" "$@"
 in_order() {  # in_order FILE TEXT...: the texts occur in FILE on lines in this order
-  local file=$1; shift
-  awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
-       k <= n && index($0, want[k]) { k++ } END { exit k <= n }' "$@" < "$file"
+  awk 'BEGIN { n = ARGC - 2; for (i = 1; i <= n; i++) want[i] = ARGV[i + 1]; ARGC = 2; k = 1 }
+       k <= n && index($0, want[k]) { k++ } END { exit k <= n }' "$@"
 }
 
 cat > "$SANDBOX/hook.sh" <<'HOOK'

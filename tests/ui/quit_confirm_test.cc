@@ -9,17 +9,13 @@
 #include "ui_fixture.h"
 
 TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
-  struct row {
-    bool wiping;
-    int answer;  // the key after q; 0: none asked for
-    int result;  // of the q key: -1 ends the session
-  };
+  // answer: the key after q (0: none asked for); result: of the q key, -1 ends the session.
+  struct row { bool wiping; int answer, result; };
   const row rows[] = {{false, 0, -1}, {true, 'n', 1}, {true, '\n', 1}, {true, 'y', -1}};
   for (const row& r : rows) {
     SCOPED_TRACE(r.answer);
     FakeSys sys;
-    sys.AddDrive("sda");
-    sys.AddDrive("sdb");
+    for (const char* n : {"sda", "sdb"}) sys.AddDrive(n);
     LogCapture logs;
     CBlkDevMgr mgr;
     Monitor().Pass(mgr);

@@ -1,15 +1,13 @@
-# The start of every program test: . "$(dirname "$0")/lib/sandbox.sh" "$@"
-# (the program as $1) skips (77) where the sandbox is not possible and sets
-# `fail`, which `check` sets to 1. The real binary runs without seeing this
-# machine's disks: in a private mount namespace, chrooted into a tmpfs root with
-# the host's programs and libraries but our own /sys, /dev, /tmp, /log, /scripts
-# and /proc/partitions (from rootfs/). Each fake sysfs drive's "dev" names a loop
-# device on an image file (detached at exit), so /dev/<name> writes into the
-# image. An interface runs in a detached tmux session of its own.
+# The start of every program test: . "$(dirname "$0")/lib/sandbox.sh" "$@" (the program as $1)
+# skips (77) where the sandbox is not possible; `check` sets `fail` to 1. The real binary never sees
+# this machine's disks: it runs in a private mount namespace, chrooted into a tmpfs root with the
+# host's programs and libraries but our own /sys, /dev, /tmp, /log, /scripts and /proc/partitions
+# (from rootfs/). Each fake sysfs drive's "dev" names a loop device on an image file (detached at
+# exit), so /dev/<name> writes into the image. An interface runs in a tmux session of its own.
 #   sandbox_add_drive sda 8 "Model" "Vendor"   # name, MiB, model, vendor [, scsi type]
 #   sandbox_run ./zorvane VAR=value ...        # logs copied to $SANDBOX_OUT
 #   sandbox_image sda                          # the image behind sda
-#   tui_start COLS LINES [VAR=value ...]; tui_keys KEY...; tui_screen
+#   tui_start COLS LINES [VAR=value ...]; tui_keys KEY...; tui_screen; poll SECONDS COMMAND...
 #   tui_wait TEXT [SECONDS] (1 on timeout); tui_wait_exit [SECONDS] (1 unless it ended with 0)
 set -u
 PROGRAM=$1
