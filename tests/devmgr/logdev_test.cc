@@ -40,9 +40,7 @@ struct FakeKernel {
 };
 
 std::string Line(int major, int minor, long long blocks, const char* name) {
-  char buf[128];
-  snprintf(buf, sizeof buf, "%4d %7d %10lld %s\n", major, minor, blocks, name);
-  return buf;
+  return "   " + std::to_string(major) + "   " + std::to_string(minor) + "   " + std::to_string(blocks) + " " + name + "\n";
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // The wipe task: the queue per option, which drives a start takes, drives
 // started later waiting with the others; the shared checkpoints, the
 // power-off cycle, the countdown of an added drive, the flush before a reboot.
-#include <gtest/gtest.h>
-
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <limits.h>
 
 #include <atomic>
@@ -11,7 +10,6 @@
 
 #include "ata/ata_drive_model.h"
 #include "devmgr/fake_sysfs.h"
-#include "scheme/scheme.h"
 #include "support/log_capture.h"
 #include "task/task_commands.h"
 #include "task/wipe_task.h"
@@ -34,12 +32,6 @@ template <class P>
 bool eventually(P pred, int seconds = 60) {
   for (int i = 0; i < seconds * 500 && !pred(); ++i) usleep(2000);
   return pred();
-}
-
-std::string Queue(const std::shared_ptr<CBlkDev>& dev) {
-  std::string s;
-  for (auto& c : dev->queue) s += (s.empty() ? "" : ",") + c->GetName();
-  return s;
 }
 
 std::atomic<bool> g_hold_sdb{false};
@@ -111,7 +103,9 @@ TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
   for (const row& r : rows) {
     hpa.var = r.hpa, dco.var = r.dco, erase.var = r.erase;
     task.PrepareCommandsQueue(sda, &mgr, r.additional);
-    EXPECT_EQ(r.queue, Queue(sda)) << "hpa " << r.hpa << " erase " << r.erase;
+    std::string queue;
+    for (auto& c : sda->queue) queue += (queue.empty() ? "" : ",") + c->GetName();
+    EXPECT_EQ(r.queue, queue) << "hpa " << r.hpa << " erase " << r.erase;
   }
 }
 
