@@ -10,11 +10,7 @@ sandbox_add_drive sda 4 "Disk Alpha" ACME
 mkfs.ext2 -q -F "$(sandbox_image sda)" 2>/dev/null
 missing="Could not find an appropriate removable device for log file"
 scans() { [ "$(tui_screen | grep -cF -- "$missing")" = "$1" ]; }
-cat > "$SANDBOX/hook.sh" <<'HOOK'
-echo "   7       99       1000 loop9" >> "$S/partitions"
-mkdir -p "$R/sys/block/loop9"
-HOOK
-SANDBOX_HOOK=$SANDBOX/hook.sh tui_start 120 40 USE_LOGFILE=y DEBUG=1
+SANDBOX_HOOK='echo "   7       99       1000 loop9" >> "$S/partitions"; mkdir -p "$R/sys/block/loop9"' tui_start 120 40 USE_LOGFILE=y DEBUG=1
 check "asks for a log medium" tui_wait "Press 'D' to disable log, any other key to rescan" 20
 check "the internal disk and the loop device are x" bash -c "tmux -L $TUI_SOCKET capture-pane -p -t zv | grep -qx xx"
 tui_keys r Enter

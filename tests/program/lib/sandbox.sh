@@ -6,6 +6,7 @@
 # exit), so /dev/<name> writes into the image. An interface runs in a tmux session of its own.
 #   sandbox_add_drive sda 8 "Model" "Vendor"   # name, MiB, model, vendor [, scsi type]
 #   sandbox_run ./zorvane VAR=value ...        # logs copied to $SANDBOX_OUT
+#   SANDBOX_HOOK='shell code' sandbox_run ...  # run before the program ($R: its root, $S: the sandbox)
 #   sandbox_image sda                          # the image behind sda
 #   tui_start COLS LINES [VAR=value ...]; tui_keys KEY...; tui_screen; poll SECONDS COMMAND...
 #   tui_wait TEXT [SECONDS] (1 on timeout); tui_wait_exit [SECONDS] (1 unless it ended with 0)
@@ -79,7 +80,7 @@ cp -r "$ROOTFS/tmp/." "$R/tmp/"
 cp "$ROOTFS/scripts/"* "$R/scripts/"
 cp "$ROOTFS/wipe-log.cfg" "$R/work/"
 cp "$PROGRAM" "$R/work/zorvane"
-if [ -n "$SANDBOX_HOOK" ]; then . "$SANDBOX_HOOK"; fi
+eval "$SANDBOX_HOOK"
 set +e
 chroot "$R" /usr/bin/env -C /work "$@" /work/zorvane
 rc=$?
