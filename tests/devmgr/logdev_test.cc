@@ -1,7 +1,6 @@
-// The log medium search over a fake /proc/partitions and sysfs: which
-// partitions are tried and taken (the "kernel" below records the shell
-// commands and answers for the sticks), the marks on the console; and the
-// log disk kept out of the wipe, also when it comes back under another name.
+// The log medium search over a fake /proc/partitions and sysfs (a fake kernel records the shell commands):
+// which partitions are tried and taken, the marks on the console; and the log disk kept out of the wipe,
+// also when it comes back under another name.
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 

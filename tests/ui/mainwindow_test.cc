@@ -41,8 +41,7 @@ class MainWindowTest : public ::testing::Test {
   }
   ~MainWindowTest() override {
     vt.reset();  // the windows go while the manager is there
-    for (int i = 0; i < mgr.GetCount(); ++i)
-      while (mgr.GetBlkDev(i)->IsQueueRunning()) usleep(2000);
+    for (int i = 0; i < mgr.GetCount(); ++i) while (mgr.GetBlkDev(i)->IsQueueRunning()) usleep(2000);
     g_wipe_task.started = false;
   }
   void Drive(const std::string& name, uint64_t mib, const std::string& model) {
@@ -58,10 +57,7 @@ class MainWindowTest : public ::testing::Test {
     ASSERT_NE(nullptr, wnd);
     Pass();
   }
-  void Pass() {
-    monitor.Pass(mgr);
-    g_scr.Redraw(1);
-  }
+  void Pass() { monitor.Pass(mgr), g_scr.Redraw(1); }
   std::shared_ptr<CBlkDev> Dev(int i) { return mgr.GetBlkDev(i); }
   bool Shows(const std::string& text) { return VirtualTerminal::All().find(text) != std::string::npos; }
 };
