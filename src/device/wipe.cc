@@ -75,10 +75,10 @@ uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLe
 // (an area of the chunk pool, held for the pass), and each chunk is written
 // from the place in the window where its phase begins, a place aligned for
 // direct I/O (a multiple of 4096 bytes): nothing is made per chunk, and the
-// device is given the same memory every time. Patterns whose phases do not all come back within
-// the window's spare 1 MiB, chunks after a short write that no aligned place
-// fits, and all chunks when the pool has no area to spare, are made into the
-// write area as before.
+// device is given the same memory every time. Patterns whose phases do not
+// all come back within the window's spare 1 MiB, chunks after a short write
+// that no aligned place fits, and all chunks when the pool has no area to
+// spare, are made into the write area as before.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
