@@ -337,15 +337,19 @@ int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   const std::string prefix = "Disk-" + dev->name + ": ";
   LOG_INFO(g_wipe_log, prefix << "ATA ERASE command started");
   uint64_t start = get_nanotime();
+  // The drive's own erase is the last pass: the report names its result.
+  const char* pass = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
   if (g_debug_fast) {
     g_ata_erase_pause(ATA_FAST_DEBUG_ERASE_SECONDS);
   } else {
     int rc = dev->SecurityErase(p);
     if (rc != 0) {
       LOG_INFO(g_wipe_log, prefix << "ATA ERASE command failed");
+      dev->LogFinishedPass(pass, CDeviceReport::failed);
       return rc;
     }
   }
+  dev->LogFinishedPass(pass, CDeviceReport::success);
   int elapsed = (int)((get_nanotime() - start) / 1000000000ULL);
   LOG_INFO(g_wipe_log, prefix << "ATA ERASE command completed in " << CTimeStr(elapsed));
   return 0;

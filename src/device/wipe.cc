@@ -438,18 +438,30 @@ int CBlkDev::DoWipe(int hardware) {
   CScheme* scheme = g_scheme.GetDefaultScheme();
   CDataBuffer* buffer = scheme ? CDataBuffer::Create(scheme, 0) : nullptr;
   cancel_requested = false;
+  // A wipe that cannot begin still leaves a failed pass on the report: with
+  // no pass at all the report would call an untouched drive a success.
+  auto not_started = [&](int rc) {
+    if (scheme)
+      for (int i = 0; i < (int)scheme->passes.size(); ++i) {
+        char pass_name[64] = "";
+        scheme->PrintPassName(i, pass_name, sizeof pass_name);
+        LogFinishedPass(std::string("wiping pass [") + pass_name + "]", CDeviceReport::failed);
+      }
+    else
+      LogFinishedPass("wiping", CDeviceReport::failed);
+    delete buffer;
+    return rc;
+  };
   if (!scheme || !buffer) {
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to get wiping scheme information");
-    delete buffer;
-    return -1;
+    return not_started(-1);
   }
 
   int fd = open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT);
   if (fd < 0) {
     int err = errno;
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(err));
-    delete buffer;
-    return 1;
+    return not_started(1);
   }
 
   int n = (int)scheme->passes.size();

@@ -191,6 +191,9 @@ TEST_F(AtaDeviceTest, SecurityEraseSequences) {
     sent.resize(r.sent.size());  // an unlock refreshes the device afterwards
     EXPECT_EQ(r.sent, sent);
     EXPECT_TRUE(drive.erased == r.erased && drive.erased_enhanced == (r.erased && r.variant) && !drive.sec_enabled);
+    EXPECT_EQ(std::string("pass 1: ATA Erase [") + (r.variant ? "pattern" : "zero") + "] is " +
+                  (r.erased ? "success" : "failed") + "\r\n",
+              dev->report->PassLog());
     if (r.sent.size() > 2 && r.sent[2] == 0xF4) {
       EXPECT_EQ((r.variant ? 240u : 120u) * 60000, drive.log[2].timeout_ms);
     }

@@ -16,6 +16,7 @@
 #include "command/threaded_command.h"
 #include "device/device_fixture.h"
 #include "scheme/databuffer.h"
+#include "support/gate_command.h"
 #include "support/log_capture.h"
 #include "support/scoped.h"
 
@@ -200,6 +201,36 @@ TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
   EXPECT_EQ((std::vector<std::string>{"pass 1: wiping pass [zero] is success", "pass 2: verifying pass is failed",
                                       "pass 3: wiping pass [5C] is success", "pass 4: verifying pass is failed"}),
             std::vector<std::string>(r.begin() + 9, r.end()));
+}
+
+// A wipe that never ran, because the drive cannot be opened for it (here: no
+// direct I/O, while the report's plain open works) or because the queue was
+// cleared before it, is reported failed, never a success.
+TEST_F(WipeTest, AWipeThatNeverRanIsFailed) {
+  schemes.Add("Two", {MakePass(PASS_ZERO, true), MakePass(PASS_RANDOM, false)});
+  g_real_open = g_open;
+  Scoped<open_fn_t> opens{g_open, [](const char* path, int flags) {
+    return (flags & O_DIRECT) ? (errno = EINVAL, -1) : g_real_open(path, flags);
+  }};
+  const std::vector<std::string> never_opened = {"pass 1: wiping pass [zero] is failed",
+                                                 "pass 2: wiping pass [random] is failed"};
+  for (bool cleared : {false, true}) {
+    root.MakeImage("zwc", kChunk, 0x77);
+    RecordingDev dev("zwc", kChunk);
+    dev.Init();
+    std::shared_ptr<GateCommand> gate(new GateCommand);
+    if (cleared) dev.QueueCommand(gate);
+    dev.QueueCommand(dev.GetCommandById(BLKDEV_CMD_WIPE));
+    logs.Clear();
+    ASSERT_EQ(0, dev.RunCommandQueue());
+    if (cleared) gate->WaitEntered(), dev.ClearCommandQueue();
+    while (dev.IsQueueRunning()) usleep(2000);
+    std::vector<std::string> r = report_lines(root.ReadImage("zwc"));
+    ASSERT_LE(10u, r.size());
+    EXPECT_EQ(cleared ? std::vector<std::string>{"pass 1: wiping is failed"} : never_opened,
+              std::vector<std::string>(r.begin() + 9, r.end()));
+    EXPECT_TRUE(logs.Has("Disk-zwc: Wiping finished with status: failed", "wipe"));
+  }
 }
 
 // Cancelled in a random pass, through the command or by clearing the queue:
