@@ -337,22 +337,22 @@ int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   const std::string prefix = "Disk-" + dev->name + ": ";
   LOG_INFO(g_wipe_log, prefix << "ATA ERASE command started");
   uint64_t start = get_nanotime();
-  // Only the certificate lists the drive's own erase.
-  cert_step_t step;
-  step.kind = STEP_HW_ERASE;
-  step.name = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
+  // The drive's own erase is the last pass: the report names its result.
+  const char* pass = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
   int rc = 0;
   if (g_debug_fast)
     g_ata_erase_pause(ATA_FAST_DEBUG_ERASE_SECONDS);
   else
     rc = dev->SecurityErase(p);
+  cert_step_t step;
+  step.kind = STEP_HW_ERASE;
   step.seconds = (long long)((get_nanotime() - start) / 1000000000ULL);
-  step.status = rc == 0 ? CDeviceReport::success : CDeviceReport::failed;
-  dev->NoteStep(step);
   if (rc != 0) {
     LOG_INFO(g_wipe_log, prefix << "ATA ERASE command failed");
+    dev->LogFinishedPass(pass, CDeviceReport::failed, step);
     return rc;
   }
+  dev->LogFinishedPass(pass, CDeviceReport::success, step);
   LOG_INFO(g_wipe_log, prefix << "ATA ERASE command completed in " << CTimeStr((int)step.seconds));
   return 0;
 }

@@ -281,9 +281,17 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
   sys_sync();
   guard.Lock();
   if (given_up()) return;
-  if (queue_stop)
+  if (queue_stop) {
     LOG_INFO(g_dbg_log, name << ": Command queue thread cancelled");
-  else
+    // A wipe or erase stopped before it began has no pass of its own: the
+    // report must not call the drive wiped.
+    for (auto& c : queue)
+      if (c && (c->id == BLKDEV_CMD_WIPE || c->id == BLKDEV_CMD_WIPE_HW || c->id == BLKDEV_CMD_ATA_ERASE_ZERO ||
+                c->id == BLKDEV_CMD_ATA_ERASE_PATTERN)) {
+        report->logFinishedPass("wiping", CDeviceReport::failed);
+        break;
+      }
+  } else
     LOG_INFO(g_dbg_log, name << ": Command queue thread complete");
   queue_running = false;
   LOG_DEBUG(g_dbg_log, name << ": commands queue is finished");
@@ -471,11 +479,6 @@ const char* CBlkDev::GetCommandName(blkdev_command_t id) {
 void CBlkDev::LogFinishedPass(const std::string& pass_name, int status, const cert_step_t& step) {
   CLockWrapper guard(*this);
   report->logFinishedPass(pass_name, status, step);
-}
-
-void CBlkDev::NoteStep(const cert_step_t& step) {
-  CLockWrapper guard(*this);
-  report->noteStep(step);
 }
 
 void CBlkDev::NoteHiddenAreaRemoved(bool dco) {

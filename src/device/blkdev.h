@@ -168,8 +168,7 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // Records a finished pass in the device's report (takes the device lock,
   // so it is safe against ClearCommandQueue replacing the report).
   void LogFinishedPass(const std::string& pass_name, int status, const cert_step_t& step = cert_step_t());
-  // The same for what only the certificate lists.
-  void NoteStep(const cert_step_t& step);
+  // Records a hidden area removed before the wipe (for the certificate).
   void NoteHiddenAreaRemoved(bool dco);
 
   // Swaps `info` in under the device lock; `info` gets the old values.

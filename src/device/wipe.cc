@@ -75,10 +75,10 @@ uint64_t length_of(uint64_t chunk) { return g_debug_fast && chunk > kFastDebugLe
 // (an area of the chunk pool, held for the pass), and each chunk is written
 // from the place in the window where its phase begins, a place aligned for
 // direct I/O (a multiple of 4096 bytes): nothing is made per chunk, and the
-// device is given the same memory every time. Patterns whose phases do not all come back within
-// the window's spare 1 MiB, chunks after a short write that no aligned place
-// fits, and all chunks when the pool has no area to spare, are made into the
-// write area as before.
+// device is given the same memory every time. Patterns whose phases do not
+// all come back within the window's spare 1 MiB, chunks after a short write
+// that no aligned place fits, and all chunks when the pool has no area to
+// spare, are made into the write area as before.
 class CChunkSource {
  public:
   CChunkSource(CDataBuffer* b, int p, int s, int ps)
@@ -438,18 +438,32 @@ int CBlkDev::DoWipe(int hardware) {
   CScheme* scheme = g_scheme.GetDefaultScheme();
   CDataBuffer* buffer = scheme ? CDataBuffer::Create(scheme, 0) : nullptr;
   cancel_requested = false;
+  // A wipe that cannot begin still leaves a failed pass on the report: with
+  // no pass at all the report would call an untouched drive a success.
+  auto not_started = [&](int rc) {
+    if (scheme)
+      for (int i = 0; i < (int)scheme->passes.size(); ++i) {
+        char pass_name[64] = "";
+        scheme->PrintPassName(i, pass_name, sizeof pass_name);
+        cert_step_t step;
+        step.scheme_pass = i + 1;
+        LogFinishedPass(std::string("wiping pass [") + pass_name + "]", CDeviceReport::failed, step);
+      }
+    else
+      LogFinishedPass("wiping", CDeviceReport::failed);
+    delete buffer;
+    return rc;
+  };
   if (!scheme || !buffer) {
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to get wiping scheme information");
-    delete buffer;
-    return -1;
+    return not_started(-1);
   }
 
   int fd = open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT);
   if (fd < 0) {
     int err = errno;
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(err));
-    delete buffer;
-    return 1;
+    return not_started(1);
   }
 
   int n = (int)scheme->passes.size();

@@ -25,9 +25,7 @@ class CDeviceReport {
   void logFinishedPass(std::string name, int status, cert_step_t step = cert_step_t()) {
     logFinishedPass(name, (completion_status_t)status, step);
   }
-  // A step the certificate lists that is no pass line of the report (the
-  // ATA drive's own erase), and a hidden area removed before the wipe.
-  void noteStep(const cert_step_t& step) { steps.push_back(step); }
+  // A hidden area removed before the wipe.
   void noteHiddenAreaRemoved(bool dco) { (dco ? dco_removed : hpa_removed) = true; }
   static const char* wipingStatusText(completion_status_t status);
   static int getLinesCount(const std::string& text);

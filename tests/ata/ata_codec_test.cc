@@ -13,32 +13,31 @@
 #include "ata/ata_info.h"
 #include "ata/ata_transport.h"
 #include "ata_drive_model.h"
+#include "device/device_fixture.h"
 
-struct info_row {
-  std::function<void(AtaDriveModel&)> set;
-  int smart, security, lock, hpa, dco, lba, trim;
-  uint64_t sectors;
-  int erase_normal, erase_enhanced;
-  const char* version;
-};
-
+// {drive} -> {SMART, security, lock, HPA, DCO, LBA and TRIM levels, sectors,
+// normal and enhanced erase minutes}, version text.
 TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
-  const info_row rows[] = {
-      {[](AtaDriveModel&) {}, 2, 2, 0, 2, 2, 2, 0, 2000000, 60, 120, "SATA-2 ATA8-ACS rev. 4"},
-      {[](AtaDriveModel& d) { d.current_max = 0x123456789ULL; d.trim = true; }, 2, 2, 0, 2, 2, 2, 2, 0x12345678AULL,
-       60, 120, "SATA-2 ATA8-ACS rev. 4"},
-      {[](AtaDriveModel& d) { d.current_max = 0x1000000000000ULL; }, 2, 2, 0, 2, 2, 2, 0, 0x1000000000001ULL, 60, 120,
+  const struct {
+    std::function<void(AtaDriveModel&)> set;
+    std::vector<int64_t> want;
+    const char* version;
+  } rows[] = {
+      {[](AtaDriveModel&) {}, {2, 2, 0, 2, 2, 2, 0, 2000000, 60, 120}, "SATA-2 ATA8-ACS rev. 4"},
+      {[](AtaDriveModel& d) { d.current_max = 0x123456789ULL; d.trim = true; },
+       {2, 2, 0, 2, 2, 2, 2, 0x12345678AULL, 60, 120}, "SATA-2 ATA8-ACS rev. 4"},
+      {[](AtaDriveModel& d) { d.current_max = 0x1000000000000ULL; }, {2, 2, 0, 2, 2, 2, 0, 0x1000000000001LL, 60, 120},
        "SATA-2 ATA8-ACS rev. 4"},
-      {[](AtaDriveModel& d) { d.sec_frozen = d.sec_locked = true; d.erase_normal = 0x8BD0; }, 2, -2, 3, 2, 2, 2, 0,
-       2000000, 6048, 120, "SATA-2 ATA8-ACS rev. 4"},
-      {[](AtaDriveModel& d) { d.lba48 = false; d.current_max = 999999; d.major_bits = 0x10; d.sata_caps = 0; }, 2, 2,
-       0, 2, 0, 0, 0, 1000000, 60, 120, "ATA8-ACS rev. 4"},
-      {[](AtaDriveModel& d) { d.lba48 = false; d.word_overrides = {{60, 0}, {61, 0}, {81, 0}, {80, 0x70}}; }, 2, 2,
-       0, 2, 2, 0, 0, 16383u * 16 * 63, 60, 120, "ATA/ATAPI-6"},
-      {[](AtaDriveModel& d) { d.smart_enabled = false; d.major_bits = 0x08; d.minor = 0x111; }, 0, 0, -1, 0, 0, 0, 0,
-       2000000, 0, 0, "ATA-3"},
+      {[](AtaDriveModel& d) { d.sec_frozen = d.sec_locked = true; d.erase_normal = 0x8BD0; },
+       {2, -2, 3, 2, 2, 2, 0, 2000000, 6048, 120}, "SATA-2 ATA8-ACS rev. 4"},
+      {[](AtaDriveModel& d) { d.lba48 = false; d.current_max = 999999; d.major_bits = 0x10; d.sata_caps = 0; },
+       {2, 2, 0, 2, 0, 0, 0, 1000000, 60, 120}, "ATA8-ACS rev. 4"},
+      {[](AtaDriveModel& d) { d.lba48 = false; d.word_overrides = {{60, 0}, {61, 0}, {81, 0}, {80, 0x70}}; },
+       {2, 2, 0, 2, 2, 0, 0, 16383 * 16 * 63, 60, 120}, "ATA/ATAPI-6"},
+      {[](AtaDriveModel& d) { d.smart_enabled = false; d.major_bits = 0x08; d.minor = 0x111; },
+       {0, 0, -1, 0, 0, 0, 0, 2000000, 0, 0}, "ATA-3"},
   };
-  for (const info_row& r : rows) {
+  for (auto& r : rows) {
     AtaDriveModel d;
     r.set(d);
     std::vector<unsigned char> b = d.IdentifyBlock(false);
@@ -47,18 +46,11 @@ TEST(AtaInfo, DecodesFeaturesSizesAndVersions) {
     ASSERT_EQ(0, info.init(b.data(), 512));
     std::string version;
     info.get_version_string(version);
-    SCOPED_TRACE(version);
-    EXPECT_EQ(r.smart, info.get_smart_level());
-    EXPECT_EQ(r.security, info.get_security_level());
-    EXPECT_EQ(r.lock, info.get_security_lock());
-    EXPECT_EQ(r.hpa, info.get_hpa_level());
-    EXPECT_EQ(r.dco, info.get_dco_level());
-    EXPECT_EQ(r.lba, info.get_lba_level());
-    EXPECT_EQ(r.trim, info.get_trim_level());
-    EXPECT_EQ(r.sectors, info.get_size());
-    EXPECT_EQ(r.erase_normal, info.get_secure_erase_time(false));
-    EXPECT_EQ(r.erase_enhanced, info.get_secure_erase_time(true));
     EXPECT_EQ(r.version, version);
+    EXPECT_EQ(r.want, (std::vector<int64_t>{info.get_smart_level(), info.get_security_level(), info.get_security_lock(),
+                                            info.get_hpa_level(), info.get_dco_level(), info.get_lba_level(),
+                                            info.get_trim_level(), (int64_t)info.get_size(),
+                                            info.get_secure_erase_time(false), info.get_secure_erase_time(true)}));
   }
   AtaDriveModel bad;
   bad.bad_checksum = true;
@@ -78,7 +70,7 @@ TEST(AtaBlocks, DcoMaximumAddress) {
 // One register image through each transport: what reaches the drive.
 TEST(AtaTransport, RegisterImages) {
   AtaDriveModel drive;
-  AtaDriveScope scope(drive);
+  IoctlScope<AtaDriveModel> scope(drive);
   CSgSatl sat;
   CIdeTaskfile ide;
   unsigned char blk[512];
@@ -171,12 +163,9 @@ TEST(SatSense, BothFormsDecodeToTheSameRegisters) {
     sat_result_t r = sat_decode_sense(s);
     uint64_t lba = 0;
     for (int i = 5; i >= 0; --i) lba = lba << 8 | r.lba[i];
-    EXPECT_EQ(row.rc, r.rc) << row.name;
-    EXPECT_EQ(row.error, r.error) << row.name;
-    EXPECT_EQ(row.status, r.status) << row.name;
-    EXPECT_EQ(row.device, r.device) << row.name;
-    EXPECT_EQ(row.count, r.count) << row.name;
-    EXPECT_EQ(row.lba, lba) << row.name;
-    EXPECT_EQ(row.lba_upper_unknown, r.lba_upper_unknown) << row.name;
+    EXPECT_EQ((std::vector<uint64_t>{(uint64_t)row.rc, (uint64_t)row.error, (uint64_t)row.status, (uint64_t)row.device,
+                                     (uint64_t)row.count, row.lba, row.lba_upper_unknown}),
+              (std::vector<uint64_t>{(uint64_t)r.rc, r.error, r.status, r.device, r.count, lba, r.lba_upper_unknown}))
+        << row.name;
   }
 }

@@ -8,18 +8,6 @@
 
 #include "ata/ata_blocks.h"
 
-static AtaDriveModel* g_active_model = nullptr;
-
-AtaDriveScope::AtaDriveScope(AtaDriveModel& m) : saved(g_ioctl) {
-  g_active_model = &m;
-  g_ioctl = [](int fd, unsigned long request, void* arg) { return g_active_model->Ioctl(fd, request, arg); };
-}
-
-AtaDriveScope::~AtaDriveScope() {
-  g_ioctl = saved;
-  g_active_model = nullptr;
-}
-
 AtaDriveModel::AtaDriveModel() {
   memset(smart_data, 0, sizeof smart_data);
   smart_data[0] = 0x10;  // data structure revision
@@ -43,12 +31,6 @@ std::vector<uint8_t> AtaDriveModel::Commands() const {
   std::vector<uint8_t> v;
   for (auto& c : log) v.push_back(c.command);
   return v;
-}
-
-int AtaDriveModel::CountCommand(uint8_t code) const {
-  int n = 0;
-  for (auto& c : log) n += c.command == code;
-  return n;
 }
 
 static void put_word(std::vector<unsigned char>& b, int word, uint16_t v) {
@@ -89,17 +71,13 @@ std::vector<unsigned char> AtaDriveModel::IdentifyBlock(bool packet) const {
 
 std::vector<unsigned char> AtaDriveModel::DcoBlock() const {
   std::vector<unsigned char> b(512, 0);
-  b[0] = 0x02;  // revision
-  b[2] = 0x07;  // multiword DMA modes
+  b[0] = 0x02, b[2] = 0x07;  // revision, multiword DMA modes
   dco_set_max_lba(b.data(), factory_max);
   return b;
 }
 
 AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigned char* in, size_t in_len) {
-  result_t r, abort;
-  abort.ok = false;
-  abort.status = 0x51;  // DRDY, DSC, ERR
-  abort.error = 0x04;   // ABRT
+  result_t r, abort{false, 0x51, 0x04};  // DRDY, DSC, ERR; ABRT
   uint8_t prev = prev_command;
   prev_command = c.command;
   auto give = [&](const std::vector<unsigned char>& d) { memcpy(in, d.data(), d.size() < in_len ? d.size() : in_len); };
@@ -108,15 +86,11 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
   standby = c.command == 0xE0;  // any other command wakes the drive
   bool is28 = c.command == 0xF8 || c.command == 0xF9;
   switch (c.command) {
-    case 0xEC:
-    case 0xA1:
+    case 0xEC: case 0xA1:
       if (identify_fails || packet_only != (c.command == 0xA1)) return abort;
       give(IdentifyBlock(packet_only));
       return r;
-    case 0xF8:
-    case 0x27:
-    case 0xF9:
-    case 0x37: {
+    case 0xF8: case 0x27: case 0xF9: case 0x37: {
       if (!is28 && !lba48) return abort;
       // The 28-bit READ NATIVE MAX stops at 0FFFFFFFh on a larger drive.
       uint64_t back = c.command == 0xF8 && native_max > 0x0FFFFFFF ? 0x0FFFFFFF : native_max;
@@ -156,8 +130,7 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
       return r;
     case 0xF3:  // ERASE PREPARE
       return security_supported && !sec_frozen ? r : abort;
-    case 0xF4:  // ERASE UNIT
-    case 0xF6:  // DISABLE PASSWORD
+    case 0xF4: case 0xF6:  // ERASE UNIT, DISABLE PASSWORD
       if (!security_supported || sec_frozen || !sec_enabled || !matches()) return abort;
       if (c.command == 0xF4 ? prev != 0xF3 : sec_locked) return abort;
       erased = erased || c.command == 0xF4;
@@ -170,8 +143,7 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
       if ((c.feature & 0xFF) == 0xD0) give(std::vector<unsigned char>(smart_data, smart_data + 512));
       r.lba = (c.feature & 0xFF) == 0xDA && smart_threshold_exceeded ? 0x2CF400 : 0xC24F00;
       return (c.feature & 0xFF) == 0xD0 || (c.feature & 0xFF) == 0xDA ? r : abort;
-    case 0xE0:
-      return r;
+    case 0xE0: return r;
     case 0x06:  // DATA SET MANAGEMENT, TRIM
       if (!trim || (c.feature & 1) == 0) return abort;
       for (size_t i = 0; i + 8 <= c.data.size(); i += 8) {
@@ -180,8 +152,7 @@ AtaDriveModel::result_t AtaDriveModel::Execute(const model_command_t& c, unsigne
         if (e >> 48) trimmed.push_back({e & 0xFFFFFFFFFFFFULL, (unsigned)(e >> 48)});
       }
       return r;
-    default:
-      return abort;
+    default: return abort;
   }
 }
 
@@ -204,15 +175,10 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     c.lba = is16 ? (uint64_t)d[8] | (uint64_t)d[10] << 8 | (uint64_t)d[12] << 16 | (uint64_t)d[7] << 24 |
                        (uint64_t)d[9] << 32 | (uint64_t)d[11] << 40
                  : (uint64_t)d[5] | (uint64_t)d[6] << 8 | (uint64_t)d[7] << 16;
-    c.device = d[is16 ? 13 : 8];
-    c.command = d[is16 ? 14 : 9];
+    c.device = d[is16 ? 13 : 8], c.command = d[is16 ? 14 : 9];
     if (h->dxfer_direction == SG_DXFER_TO_DEV && h->dxferp)
       c.data.assign((unsigned char*)h->dxferp, (unsigned char*)h->dxferp + h->dxfer_len);
     log.push_back(c);
-    if (sat_mode == SAT_IOCTL_FAILS) {
-      errno = EINVAL;
-      return -1;
-    }
     result_t r = Execute(c, in, sizeof in);
     if (r.ok && h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp)
       memcpy(h->dxferp, in, h->dxfer_len <= sizeof in ? h->dxfer_len : sizeof in);
@@ -224,19 +190,13 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
       memset(s, 0, h->mx_sb_len);
       s[0] = sat ? 0xF0 : 0x70;   // VALID, current error, fixed format
       s[2] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR or ABORTED COMMAND
-      s[7] = 10;
-      s[13] = r.ok ? 0x1D : 0x00;  // ATA pass-through information available
+      s[7] = 10, s[13] = r.ok ? 0x1D : 0x00;  // ATA pass-through information available
       unsigned char* regs = s + (sat ? 3 : 8);
       unsigned char* csi = s + (sat ? 8 : 16);
-      regs[0] = r.error;
-      regs[1] = r.status;
-      regs[2] = r.device;
-      regs[3] = (unsigned char)r.count;
+      regs[0] = r.error, regs[1] = r.status, regs[2] = r.device, regs[3] = (unsigned char)r.count;
       if (c.cdb[1] & 1)  // EXTEND
         csi[0] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
-      csi[1] = (unsigned char)r.lba;
-      csi[2] = (unsigned char)(r.lba >> 8);
-      csi[3] = (unsigned char)(r.lba >> 16);
+      for (int i = 0; i < 3; ++i) csi[1 + i] = (unsigned char)(r.lba >> (8 * i));
       h->sb_len_wr = sat ? 18 : 20;
     } else if (s && h->mx_sb_len >= 22) {  // descriptor format, the ATA Status Return descriptor
       const unsigned char head[] = {0x72, (unsigned char)(r.ok ? 0x01 : 0x0B), 0, (unsigned char)(r.ok ? 0x1D : 0),
@@ -248,8 +208,7 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
         s[14 + 2 * i] = (unsigned char)(r.lba >> (24 + 8 * i));
         s[15 + 2 * i] = (unsigned char)(r.lba >> (8 * i));
       }
-      s[20] = r.device;
-      s[21] = r.status;
+      s[20] = r.device, s[21] = r.status;
       h->sb_len_wr = 22;
     }
     h->status = 0x02;  // CHECK CONDITION, as CK_COND asks
@@ -260,25 +219,19 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     ide_task_request_t* t = reinterpret_cast<ide_task_request_t*>(block);
     unsigned char *io = t->io_ports, *hob = t->hob_ports;
     c.hdio = true;
-    memcpy(c.io_ports, io, 8);
-    memcpy(c.hob_ports, hob, 8);
+    memcpy(c.io_ports, io, 8), memcpy(c.hob_ports, hob, 8);
     c.data_phase = t->data_phase;
     c.feature = (uint16_t)(hob[1] << 8 | io[1]);
     c.count = (uint16_t)(hob[2] << 8 | io[2]);
     c.lba = 0;
     for (int i = 2; i >= 0; --i) c.lba = c.lba << 8 | hob[3 + i];
     for (int i = 2; i >= 0; --i) c.lba = c.lba << 8 | io[3 + i];
-    c.device = io[6];
-    c.command = io[7];
+    c.device = io[6], c.command = io[7];
     if (t->data_phase == TASKFILE_OUT) c.data.assign(block + 48, block + 48 + (t->out_size <= 4096 ? t->out_size : 4096));
     log.push_back(c);
     result_t r = Execute(c, in, sizeof in);
-    io[7] = r.status;
-    io[1] = r.error;
-    if (!r.ok) {
-      errno = EIO;
-      return -1;
-    }
+    io[7] = r.status, io[1] = r.error;
+    if (!r.ok) return errno = EIO, -1;
     for (int i = 0; i < 3; ++i) {
       io[3 + i] = (unsigned char)(r.lba >> (8 * i));
       hob[3 + i] = (unsigned char)(r.lba >> (24 + 8 * i));
@@ -287,6 +240,5 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     if (t->req_cmd == IDE_DRIVE_TASK_IN) memcpy(block + 48, in, t->in_size <= 4096 ? t->in_size : 4096);
     return 0;
   }
-  errno = ENOTTY;
-  return -1;
+  return errno = ENOTTY, -1;
 }

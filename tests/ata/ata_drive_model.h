@@ -2,7 +2,7 @@
 // SG_IO (ATA PASS-THROUGH) and HDIO_DRIVE_TASKFILE transports carry, keeps its
 // state (size limits, HPA, DCO, security, SMART, power) across commands, and
 // records every command so a test can run a whole sequence and then look at
-// the drive. Installed as g_ioctl for the lifetime of an AtaDriveScope.
+// the drive.
 #pragma once
 #include <stdint.h>
 
@@ -12,13 +12,13 @@
 
 #include "app/paths.h"
 
+// A command as it arrived (SG_IO CDB or IDE taskfile ports), the ATA registers
+// the drive saw, and the data the host sent.
 struct model_command_t {
   bool hdio = false;  // arrived over the IDE taskfile, else SG_IO
-  unsigned char cdb[16] = {0};
+  unsigned char cdb[16] = {0}, io_ports[8] = {0}, hob_ports[8] = {0};
   unsigned timeout_ms = 0;
-  unsigned char io_ports[8] = {0}, hob_ports[8] = {0};
   int data_phase = 0;
-  // The ATA registers the drive saw, and the data the host sent.
   uint16_t feature = 0, count = 0;
   uint64_t lba = 0;
   uint8_t device = 0, command = 0;
@@ -32,13 +32,11 @@ class AtaDriveModel {
   std::string model = "ZV Test Drive 1000", serial = "ZV0001", firmware = "1.02";
   uint16_t major_bits = 0x01F0, minor = 0x0029, sata_caps = 0x0006, rotation = 7200;  // words 80, 81, 76, 217
   uint16_t erase_normal = 30, erase_enhanced = 60;  // words 89, 90 (units of 2 minutes)
-  bool lba48 = true, smart_enabled = true, security_supported = true;
-  bool trim = false;
+  bool lba48 = true, smart_enabled = true, security_supported = true, trim = false;
   bool packet_only = false;  // aborts IDENTIFY DEVICE, answers IDENTIFY PACKET
   bool identify_fails = false, bad_checksum = false;
   std::map<int, uint16_t> word_overrides;  // applied last, before the checksum
 
-  enum sat_mode_e { SAT_ANSWER, SAT_IOCTL_FAILS } sat_mode = SAT_ANSWER;
   uint64_t kernel_size = 0;  // what BLKGETSIZE64 says; 0 = the size when first asked
   // The ATA pass-through result: descriptor format (D_SENSE), or fixed format
   // in the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
@@ -58,8 +56,7 @@ class AtaDriveModel {
   unsigned char smart_data[512];
   std::vector<std::pair<uint64_t, unsigned>> trimmed;  // (lba, sectors)
 
-  // Aborts every command with this code (and SMART/DCO feature when nonzero).
-  std::map<int, bool> fail;
+  std::map<int, bool> fail;  // aborts every command with this code (and SMART/DCO feature when nonzero)
   void Fail(int command, int feature = 0) { fail[command << 8 | feature] = true; }
 
   void SetSmartAttribute(int slot, int id, uint64_t raw);
@@ -69,28 +66,16 @@ class AtaDriveModel {
 
   std::vector<model_command_t> log;  // everything the drive was sent, in order
   std::vector<uint8_t> Commands() const;
-  int CountCommand(uint8_t code) const;
 
   int Ioctl(int fd, unsigned long request, void* arg);
 
  private:
   struct result_t {
     bool ok = true;
-    uint8_t status = 0x50, error = 0;
+    uint8_t status = 0x50, error = 0, device = 0;
     uint16_t count = 0;
     uint64_t lba = 0;
-    uint8_t device = 0;
   };
   result_t Execute(const model_command_t& c, unsigned char* data_in, size_t in_len);
   uint8_t prev_command = 0;
-};
-
-// Installs a drive as the answer to every ioctl; restores g_ioctl afterwards.
-class AtaDriveScope {
- public:
-  explicit AtaDriveScope(AtaDriveModel& m);
-  ~AtaDriveScope();
-
- private:
-  ioctl_fn_t saved;
 };

@@ -33,8 +33,7 @@ struct FakeDev {
   int CancelWipe() { return g_release = true, 0; }
   int CommandComplete(const CCommand*) { return ++completed, 0; }
   int Wipe() {
-    ++started;
-    while (!g_release) usleep(1000);
+    for (++started; !g_release;) usleep(1000);
     return rc;
   }
   int WipeHW() { return Wipe(); }
@@ -57,8 +56,7 @@ TEST(ThreadedCommand, StatusTextsOfARun) {
               {5, false, true, "Erase ", false}};  // a failed erase keeps its countdown
   for (auto& r : rows) {
     FakeDev dev;
-    dev.rc = r.rc;
-    g_release = false;
+    dev.rc = r.rc, g_release = false;
     CWipeCommand<FakeDev> wipe(&dev, BLKDEV_CMD_WIPE, false, "Wipe");
     CCommandUninterruptible<FakeDev, int> erase(&dev, &Held, r.rc, 7200, "Erase", BLKDEV_CMD_ATA_ERASE_ZERO);
     CCommand& cmd = r.uninterruptible ? (CCommand&)erase : (CCommand&)wipe;
@@ -74,7 +72,6 @@ TEST(ThreadedCommand, StatusTextsOfARun) {
     while (dev.completed == 0) usleep(1000);
     EXPECT_EQ(0u, dev.Last().rfind(r.last, 0)) << dev.Last();
     EXPECT_EQ(r.cancelling, std::find(dev.history.begin(), dev.history.end(), "Cancelling...") != dev.history.end());
-    EXPECT_EQ(CMD_STATUS_IDLE, cmd.GetStatus());
-    EXPECT_EQ(1, dev.completed.load());
+    EXPECT_TRUE(CMD_STATUS_IDLE == cmd.GetStatus() && dev.completed == 1);
   }
 }

@@ -1,7 +1,8 @@
 // A temporary root holding a fake /dev and /sys/block, reached through
 // g_root_prefix, with image files standing in for device nodes; a device
-// that records its status text history; schemes installed for one test; and
-// the on-disk report's lines.
+// that records its status text history; a command run to its end; a software
+// drive answering the ioctls; schemes installed for one test; and the on-disk
+// report's lines.
 #pragma once
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -29,12 +30,8 @@ constexpr int kUnusedMajor = 241;
 inline bool major_is_registered(int major) {
   std::ifstream in("/proc/devices");
   std::string line;
-  bool block = false;
-  while (std::getline(in, line)) {
-    block = block || line.find("Block devices") != std::string::npos;
-    int m = 0;
-    if (block && sscanf(line.c_str(), "%d", &m) == 1 && m == major) return true;
-  }
+  for (bool block = false; std::getline(in, line);)
+    if ((block = block || line.find("Block devices") != std::string::npos) && atoi(line.c_str()) == major) return true;
   return false;
 }
 
@@ -49,8 +46,7 @@ class TempRoot {
   }
   ~TempRoot() {
     g_root_prefix = saved_prefix;
-    if (dir.rfind("/var/tmp/zv-dev-", 0) == 0 && system(("rm -rf '" + dir + "'").c_str()) != 0) {
-    }
+    if (dir.rfind("/var/tmp/zv-dev-", 0) == 0) (void)!system(("rm -rf '" + dir + "'").c_str());
   }
   std::string Path(const std::string& rel) const { return dir + rel; }
   bool DirectIoWorks() const {
@@ -89,11 +85,8 @@ class TempRoot {
 class RecordingDev : public CBlkDev {
  public:
   RecordingDev(const std::string& n, uint64_t size) {
-    name = n;
-    major = kUnusedMajor;
-    minor = 7;
-    size_bytes = size;
-    size_sectors = size / 512;
+    name = n, major = kUnusedMajor, minor = 7;
+    size_bytes = size, size_sectors = size / 512;
     // Found as discovery finds a drive: what sysfs says now is what the
     // report checks at the end.
     if (!g_root_prefix.empty()) found_as = read_sysfs_identity(n);
@@ -112,14 +105,41 @@ class RecordingDev : public CBlkDev {
     std::unique_lock<std::mutex> g(m);
     cv.wait(g, [&] { return std::find(history.begin(), history.end(), t) != history.end(); });
   }
-  void WaitQueue() {
-    while (IsQueueRunning()) usleep(2000);
-  }
 
  private:
   std::mutex m;
   std::condition_variable cv;
   std::vector<std::string> history;
+};
+
+// Runs a command of the device to its end, as the queue does; 0 when it shows "Completed".
+inline int run_now(CBlkDev& dev, blkdev_command_t id) {
+  command_ptr c = dev.GetCommandById(id);
+  if (!c) return -100;
+  dev.SetCommandStatus("");
+  c->Run(true);
+  std::string s;
+  dev.GetCommandStatus(s);
+  return s == "Completed" ? 0 : 1;
+}
+
+// Sends every ioctl to `model` (a software drive with an Ioctl method) for the
+// scope's lifetime; restores g_ioctl afterwards.
+template <class Model>
+class IoctlScope {
+ public:
+  explicit IoctlScope(Model& m) : saved(g_ioctl) {
+    active() = &m;
+    g_ioctl = [](int fd, unsigned long request, void* arg) { return active()->Ioctl(fd, request, arg); };
+  }
+  ~IoctlScope() { g_ioctl = saved, active() = nullptr; }
+
+ private:
+  static Model*& active() {
+    static Model* m = nullptr;
+    return m;
+  }
+  ioctl_fn_t saved;
 };
 
 // Installs schemes into the global scheme manager for one test.

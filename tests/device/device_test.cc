@@ -1,6 +1,6 @@
 // The device classes around the wipe: the TRIM pass's ranges, the command
-// queue and its report, removable media (USB sticks, SD cards, floppies) on
-// fake sysfs trees, and device nodes made from the device numbers.
+// queue and its report, USB sticks on fake sysfs trees, and device nodes made
+// from the device numbers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -11,9 +11,9 @@
 #include "command/threaded_command.h"
 #include "device/blkdev_removable.h"
 #include "device/device_fixture.h"
-#include "device/scsi_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -53,12 +53,8 @@ int Held(CBlkDev*, int) { return std::lock_guard<std::mutex>(g_gate), 0; }
 
 CBlkDevData Data(const std::string& name, uint64_t size) {
   CBlkDevData d;
-  d.name = name;
-  d.major = kUnusedMajor;
-  d.minor = 9;
-  d.model = "Cruzer Blade";
-  d.vendor = "SanDisk";
-  d.size_bytes = size;
+  d.name = name, d.major = kUnusedMajor, d.minor = 9, d.size_bytes = size;
+  d.model = "Cruzer Blade", d.vendor = "SanDisk";
   return d;
 }
 
@@ -75,8 +71,7 @@ class DeviceTest : public ::testing::Test {
 TEST_F(DeviceTest, TrimPassRanges) {
   root.MakeImage("zta", 4096, 0);
   static int flags;
-  open_fn_t saved = g_open;
-  g_open = [](const char* path, int f) { return flags = f, ::open(path, f); };
+  Scoped<open_fn_t> opens{g_open, [](const char* path, int f) { return flags = f, ::open(path, f); }};
   const struct {
     uint64_t sectors;
     int fail_at;
@@ -96,7 +91,6 @@ TEST_F(DeviceTest, TrimPassRanges) {
     EXPECT_EQ(r.sectors, r.fail_at ? r.sectors : dev.ranges.back().first + dev.ranges.back().second);
     EXPECT_EQ(r.pass_log, dev.report->PassLog());
   }
-  g_open = saved;
   EXPECT_EQ(O_RDWR | O_DIRECT, flags);
   EXPECT_TRUE(logs.Has("Disk-zta: trim pass failed", "wipe"));
 }
@@ -121,7 +115,6 @@ TEST_F(DeviceTest, CommandQueue) {
   gate.unlock();
   while (dev.HasGivenUpQueueThreads()) usleep(1000);
   EXPECT_EQ((std::vector<std::string>{"first", "last"}), g_order);
-
 }
 
 TEST_F(DeviceTest, RemovableMedia) {
@@ -152,56 +145,38 @@ TEST_F(DeviceTest, RemovableMedia) {
   ASSERT_EQ(0, sealed.Init());
   EXPECT_TRUE(sealed.commands.empty() && !sealed.GetCommandById(BLKDEV_CMD_WIPE));
   close(mfd);
-
-  // A floppy drive: no wipe, and size 0 without a medium.
-  FakeScsiDevice drive;
-  FakeScsiScope scope(drive);
-  drive.has_medium = false;
-  root.MakeImage("fd0", 4096, 0);
-  CBlkDevFloppy floppy(Data("fd0", 1474560));
-  ASSERT_EQ(0, floppy.Init());
-  EXPECT_EQ(0u, floppy.size_bytes);
-  EXPECT_TRUE(floppy.commands.empty() && !floppy.CanBeWiped());
-  EXPECT_TRUE(logs.Has("Disk-fd0: Floppy drive, no media", "wipe"));
 }
 
 TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
   ASSERT_FALSE(major_is_registered(kUnusedMajor));
   CDevFile f;
   EXPECT_EQ(1, f.OpenFile(kUnusedMajor, 9, "znb", 0));  // nothing answers behind that number
-  root.MakeDir("/sys/block/zpa");
-  root.MakeDir("/sys/block/zpa/zpa3");
-  root.WriteFile("/sys/block/zpa/zpa3/size", "4096\n");
-  root.WriteFile("/sys/block/zpa/zpa3/dev", "241:3\n");
+  root.MakeDir("/sys/block/zpa"), root.MakeDir("/sys/block/zpa/zpa3");
+  root.WriteFile("/sys/block/zpa/zpa3/size", "4096\n"), root.WriteFile("/sys/block/zpa/zpa3/dev", "241:3\n");
   RecordingDev dev("zpa", 100000 * 512ULL);
   dev.ScanPartitions();
   ASSERT_EQ(1u, dev.partitions.size());
-  EXPECT_EQ(3, dev.partitions[0].number);
-  EXPECT_EQ(4096u * 512, dev.partitions[0].size);
+  EXPECT_TRUE(dev.partitions[0].number == 3 && dev.partitions[0].size == 4096u * 512);
   for (const char* node : {"/dev/znb", "/dev/zpa3"}) {
     struct stat st;
     ASSERT_EQ(0, stat(root.Path(node).c_str(), &st));
-    EXPECT_TRUE(S_ISBLK(st.st_mode));
-    EXPECT_EQ((unsigned)kUnusedMajor, major(st.st_rdev));
+    EXPECT_TRUE(S_ISBLK(st.st_mode) && major(st.st_rdev) == (unsigned)kUnusedMajor) << node;
   }
 }
 
-// {size, log device, SCSI type, selection commands} -> selected; a CD/DVD drive cannot be wiped.
+// {size, log device, selection commands} -> selected.
 TEST_F(DeviceTest, OnlyAWipeableDeviceIsSelected) {
   const struct {
     uint64_t size;
-    int log, type;
+    int log;
     std::vector<wiping_command_e> cmds;
     int selected;
-  } rows[] = {{4096, 0, 0, {WIPING_SET, WIPING_TOGGLE}, 0}, {4096, 0, 0, {WIPING_TOGGLE}, 1},
-              {4096, 0, 0, {WIPING_SET, WIPING_CLEAR}, 0}, {4096, 1, 0, {WIPING_SET}, 0}, {0, 0, 0, {WIPING_SET}, 0}};
+  } rows[] = {{4096, 0, {WIPING_SET, WIPING_TOGGLE}, 0}, {4096, 0, {WIPING_TOGGLE}, 1},
+              {4096, 0, {WIPING_SET, WIPING_CLEAR}, 0}, {4096, 1, {WIPING_SET}, 0}, {0, 0, {WIPING_SET}, 0}};
   for (auto& r : rows) {
     RecordingDev dev("zsc", r.size);
     dev.log_device = r.log;
     for (auto c : r.cmds) dev.SetWiping(c);
     EXPECT_EQ(r.selected, dev.wipe_selected);
   }
-  RecordingDev cd("sr0", 4096);
-  cd.scsi_type = 5;
-  EXPECT_FALSE(cd.CanBeWiped());
 }

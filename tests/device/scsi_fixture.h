@@ -1,18 +1,14 @@
 // A software SCSI device for the tests: answers SG_IO INQUIRY from byte
-// fixtures, WRITE SAME(16) with a configured status and sense data, and
-// FDGETPRM as told; records every command it is sent. Installed as g_ioctl
-// for the lifetime of a FakeScsiScope.
+// fixtures and WRITE SAME(16) with a configured status and sense data;
+// records every command it is sent.
 #pragma once
 #include <errno.h>
-#include <linux/fd.h>
 #include <scsi/sg.h>
 #include <string.h>
 
 #include <map>
 #include <string>
 #include <vector>
-
-#include "app/paths.h"
 
 class FakeScsiDevice {
  public:
@@ -22,7 +18,6 @@ class FakeScsiDevice {
   // INQUIRY answers: key -1 for standard data, else the VPD page. A page
   // without an answer ends in CHECK CONDITION (ILLEGAL REQUEST).
   std::map<int, std::vector<unsigned char>> inquiry;
-  bool has_medium = true;  // FDGETPRM answers
   // Answer to WRITE SAME(16).
   unsigned char write_same_status = 0;
   unsigned short write_same_host_status = 0;
@@ -32,8 +27,7 @@ class FakeScsiDevice {
 
   int Ioctl(int, unsigned long request, void* arg) {
     if (request == SG_GET_VERSION_NUM) return *static_cast<int*>(arg) = 30536, 0;
-    if (request == FDGETPRM && has_medium) return memset(arg, 0, sizeof(struct floppy_struct)), 0;
-    if (request != SG_IO) return errno = request == FDGETPRM ? ENXIO : ENOTTY, -1;
+    if (request != SG_IO) return errno = ENOTTY, -1;
     sg_io_hdr_t* io = static_cast<sg_io_hdr_t*>(arg);
     sent_t s;
     s.cdb.assign(io->cmdp, io->cmdp + io->cmd_len);
@@ -70,25 +64,6 @@ class FakeScsiDevice {
     io->sb_len_wr = (unsigned char)n;
     io->driver_status = 0x08;  // sense data came along
   }
-};
-
-class FakeScsiScope {
- public:
-  explicit FakeScsiScope(FakeScsiDevice& d) : saved(g_ioctl) {
-    current() = &d;
-    g_ioctl = [](int fd, unsigned long request, void* arg) { return current()->Ioctl(fd, request, arg); };
-  }
-  ~FakeScsiScope() {
-    g_ioctl = saved;
-    current() = nullptr;
-  }
-
- private:
-  static FakeScsiDevice*& current() {
-    static FakeScsiDevice* d = nullptr;
-    return d;
-  }
-  ioctl_fn_t saved;
 };
 
 // Standard INQUIRY data of a disk: vendor and product blank-padded, and up to

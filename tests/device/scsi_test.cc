@@ -15,8 +15,6 @@ TEST(ScsiCodec, CdbsAndPages) {
   scsi_build_write_same16_unmap(cdb, 0x0000A1B2C3D4E5ULL, 0x01020304);
   EXPECT_EQ((bytes{0x93, 0x08, 0, 0, 0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0x01, 0x02, 0x03, 0x04, 0, 0}), bytes(cdb, cdb + 16));
   bytes std_data = StandardInquiry("ZVTEST", "Ultra Disk 9000", {0x0300, 0x04C0, 0x0000, 0x0054});
-  EXPECT_EQ("ZVTEST", scsi_inquiry_vendor(std_data.data()));
-  EXPECT_EQ("Ultra Disk 9000", scsi_inquiry_product(std_data.data()));
   std::string types = "Disk";
   scsi_append_version_texts(std_data.data(), types);
   EXPECT_EQ("Disk/SPC-3/SBC-3", types);  // up to the first unknown code
@@ -24,7 +22,6 @@ TEST(ScsiCodec, CdbsAndPages) {
   limits[43] = 0x10;
   limits[38] = 0x01;
   EXPECT_EQ(0x0000010000000010ULL, scsi_vpd_max_write_same(limits.data()));
-  EXPECT_EQ("SN-42", scsi_vpd_unit_serial(VpdPage(0x80, {' ', 'S', 'N', '-', '4', '2', ' '}).data()));
   // Sense data in both formats: {bytes, key, asc, ascq}.
   const struct {
     bytes sense;
@@ -36,9 +33,7 @@ TEST(ScsiCodec, CdbsAndPages) {
     bytes b = s.sense;
     b.resize(32);
     scsi_sense_t d = scsi_decode_sense(b.data());
-    EXPECT_EQ(s.key, d.key);
-    EXPECT_EQ(s.asc, d.asc);
-    EXPECT_EQ(s.ascq, d.ascq);
+    EXPECT_TRUE(s.key == d.key && s.asc == d.asc && s.ascq == d.ascq) << s.key;
   }
 }
 
@@ -58,7 +53,7 @@ class ScsiDeviceTest : public ::testing::Test {
   TempRoot root;
   LogCapture logs;
   FakeScsiDevice disk;
-  FakeScsiScope scope{disk};
+  IoctlScope<FakeScsiDevice> scope{disk};
 };
 
 // Pages answered -> what the device shows and offers. Trim only with
@@ -73,7 +68,7 @@ TEST_F(ScsiDeviceTest, InitFromInquiryAndVpdPages) {
   for (auto& r : rows) {
     disk.inquiry[-1] = StandardInquiry("ZVTEST", "Ultra Disk 9000", {});
     disk.inquiry[0x00] = VpdPage(0x00, {0x00, 0x80, 0xB0, 0xB2});
-    disk.inquiry[0x80] = VpdPage(r.serial_answers_right_page ? 0x80 : 0x83, {'S', 'N', '-', '0', '0', '4', '2'});
+    disk.inquiry[0x80] = VpdPage(r.serial_answers_right_page ? 0x80 : 0x83, {' ', 'S', 'N', '-', '0', '0', '4', '2', ' '});
     disk.inquiry[0xB0] = VpdPage(0xB0, bytes(0x3C, 0));
     disk.inquiry[0xB0][42] = 0x01;  // max WRITE SAME 256 blocks
     disk.inquiry[0xB2] = VpdPage(0xB2, {3, r.provisioning, 0x02, 0});

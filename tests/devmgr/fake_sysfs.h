@@ -1,19 +1,13 @@
 // A fake /sys/block and /dev under a temporary root (g_root_prefix) with
-// image files as the drives; ioctls answered per drive by software ATA
-// drives (ENOTTY for the rest: none reaches a real device).
+// image files as the drives.
 #pragma once
-#include <errno.h>
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "ata/ata_drive_model.h"
 #include "device/device_fixture.h"
 #include "devmgr/devmgr.h"
 #include "support/scoped.h"
@@ -57,37 +51,6 @@ class FakeSys : public TempRoot {
     std::vector<unsigned char> img = ReadImage(name);
     return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
   }
-};
-
-class FakeIoctl {
- public:
-  FakeIoctl() : saved(g_ioctl) {
-    active = this;
-    g_ioctl = &Dispatch;
-  }
-  ~FakeIoctl() {
-    g_ioctl = saved;
-    active = nullptr;
-  }
-  // Before any thread of the test may send ioctls.
-  void AddAta(const std::string& name, AtaDriveModel* m) { drives[name] = m; }
-
- private:
-  static inline FakeIoctl* active = nullptr;
-  static int Dispatch(int fd, unsigned long request, void* arg) {
-    char link[64], target[PATH_MAX];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    ssize_t n = readlink(link, target, sizeof target - 1);
-    if (n > 0 && active) {
-      target[n] = 0;
-      auto it = active->drives.find(strrchr(target, '/') + 1);
-      if (it != active->drives.end()) return it->second->Ioctl(fd, request, arg);
-    }
-    errno = ENOTTY;
-    return -1;
-  }
-  ioctl_fn_t saved;
-  std::map<std::string, AtaDriveModel*> drives;
 };
 
 // The monitor's passes without its thread and its pause, on a clock that

@@ -1,7 +1,6 @@
-// The log medium search over a fake /proc/partitions and sysfs: which
-// partitions are tried and taken (the "kernel" below records the shell
-// commands and answers for the sticks), the marks on the console; and the
-// log disk kept out of the wipe, also when it comes back under another name.
+// The log medium search over a fake /proc/partitions and sysfs (a fake kernel records the shell commands):
+// which partitions are tried and taken, the marks on the console; and the log disk kept out of the wipe,
+// also when it comes back under another name.
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 
@@ -20,36 +19,27 @@ struct fake_medium {
 // Answers mount for the media it knows; statvfs and glob look at the medium
 // last mounted.
 struct FakeKernel {
-  std::vector<std::string> commands;
-  std::map<std::string, fake_medium> media;
-  std::string mounted, console;
+  static inline std::vector<std::string> commands;
+  static inline std::map<std::string, fake_medium> media;
+  static inline std::string mounted, console;
+  FakeKernel() { commands.clear(), media.clear(), mounted.clear(), console.clear(); }
 
-  static FakeKernel*& k() {
-    static FakeKernel* a = nullptr;
-    return a;
-  }
   static int Shell(const char* cmd) {
-    k()->commands.push_back(cmd);
+    commands.push_back(cmd);
     char dev[256];
     if (sscanf(cmd, "/bin/mount /dev/%255s", dev) != 1) return 0;
-    auto it = k()->media.find(dev);
-    if (it == k()->media.end()) return 32 << 8;
-    if (it->second.mount_rc == 0) k()->mounted = dev;
+    auto it = media.find(dev);
+    if (it == media.end()) return 32 << 8;
+    if (it->second.mount_rc == 0) mounted = dev;
     return it->second.mount_rc;
   }
-  static int Statvfs(const char*, struct statvfs* st) {
-    memset(st, 0, sizeof *st);
-    st->f_bfree = 100;
-    return 0;
-  }
-  static int Glob(const char* p) { return std::string(p) == "/log/zorvane*" ? k()->media[k()->mounted].markers : -100; }
-  static void TextOut(int, int, const char* text, bool newlines) { k()->console += newlines ? "\n" : text; }
+  static int Statvfs(const char*, struct statvfs* st) { return memset(st, 0, sizeof *st), st->f_bfree = 100, 0; }
+  static int Glob(const char* p) { return std::string(p) == "/log/zorvane*" ? media[mounted].markers : -100; }
+  static void TextOut(int, int, const char* text, bool newlines) { console += newlines ? "\n" : text; }
 };
 
 std::string Line(int major, int minor, long long blocks, const char* name) {
-  char buf[128];
-  snprintf(buf, sizeof buf, "%4d %7d %10lld %s\n", major, minor, blocks, name);
-  return buf;
+  return "   " + std::to_string(major) + "   " + std::to_string(minor) + "   " + std::to_string(blocks) + " " + name + "\n";
 }
 
 }  // namespace
@@ -60,7 +50,6 @@ class LogDevTest : public ::testing::Test {
   LogCapture logs;
   FakeKernel kernel;
   CBlkDevMgr mgr;
-  Scoped<FakeKernel*> active{FakeKernel::k(), &kernel};
   Scoped<int> nodelay{g_nodelay, 1};
   Scoped<shell_runner_t> shell{g_shell_runner, FakeKernel::Shell};
   Scoped<logdev_text_out_fn_t> text{g_logdev_text_out, FakeKernel::TextOut};
@@ -78,8 +67,7 @@ TEST_F(LogDevTest, StickWithMostLogsWinsInternalDisksNeverMounted) {
   fake_drive d;
   d.node = false;
   sys.AddDrive("sda", d);
-  d.usb = "usb1";
-  d.minor = 16;
+  d.usb = "usb1", d.minor = 16;
   sys.AddDrive("sdb", d);
   d.minor = 32;
   sys.AddDrive("sdc", d);
@@ -107,23 +95,18 @@ TEST_F(LogDevTest, StickWithMostLogsWinsInternalDisksNeverMounted) {
 TEST_F(LogDevTest, TheLogDiskStaysMarkedThroughUnplugAndReturn) {
   Monitor monitor;
   fake_drive stick;
-  stick.usb = "usb1";
-  stick.minor = 1;
-  stick.model = "Log Stick";
+  stick.usb = "usb1", stick.minor = 1, stick.model = "Log Stick";
   sys.AddDrive("sda");
   sys.AddDrive("sdb", stick);
   monitor.Pass(mgr);
   mgr.GetBlkDev(1)->SetWiping(WIPING_SET);
   CLogDev rec;
-  rec.name = "sdb1";
-  rec.disk = "sdb";
+  rec.name = "sdb1", rec.disk = "sdb";
   kernel.media["sdb1"];
   EXPECT_EQ(0, mgr.SetLogDevice(rec));
   std::shared_ptr<CBlkDev> log = mgr.GetBlkDev(1);
   auto never_selected = [&](const std::shared_ptr<CBlkDev>& d) {
-    EXPECT_TRUE(d->IsLogDevice()) << d->name;
-    EXPECT_EQ(0, d->SetWiping(WIPING_SET)) << d->name;
-    EXPECT_FALSE(d->IsSelectedForWiping()) << d->name;
+    EXPECT_TRUE(d->IsLogDevice() && d->SetWiping(WIPING_SET) == 0 && !d->IsSelectedForWiping()) << d->name;
   };
   never_selected(log);
   EXPECT_FALSE(mgr.GetBlkDev(0)->IsLogDevice());

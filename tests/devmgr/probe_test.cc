@@ -29,10 +29,7 @@ TEST(BlkDevKind, FirstMatchingRuleWins) {
   };
   for (auto& r : rows) {
     blkdev_facts f;
-    f.name = r.name;
-    f.major = r.major;
-    f.model = r.model;
-    f.device_path = r.path;
+    f.name = r.name, f.major = r.major, f.model = r.model, f.device_path = r.path;
     std::string asked;
     auto answer = [&](char c, int v) { return [&asked, c, v] { asked += c; return v; }; };
     EXPECT_EQ(r.kind, decide_blkdev_kind(f, answer('S', r.satl), answer('I', r.ide), answer('Q', r.scsi))) << r.name;

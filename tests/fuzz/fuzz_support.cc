@@ -12,12 +12,12 @@
 #include <scsi/sg.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "app/paths.h"
+#include "ata/ata_blocks.h"
 
 namespace fs = std::filesystem;
 
@@ -54,12 +54,7 @@ static void check(const void* p, size_t n) {
 static void give(void* to, size_t max, bool sector) {
   std::string b = g_in->ConsumeBytesAsString(g_in->ConsumeIntegralInRange<size_t>(0, max));
   memcpy(to, b.data(), b.size());
-  if (sector && max >= 512 && g_in->ConsumeBool()) {
-    unsigned char* s = static_cast<unsigned char*>(to);
-    unsigned sum = 0;
-    for (int i = 0; i < 511; ++i) sum += s[i];
-    s[511] = (unsigned char)(0x100 - (sum & 0xFF));
-  }
+  if (sector && max >= 512 && g_in->ConsumeBool()) ata_fix_checksum(static_cast<unsigned char*>(to));
 }
 
 static int answer_sg_io(sg_io_hdr_t* io) {
@@ -72,8 +67,7 @@ static int answer_sg_io(sg_io_hdr_t* io) {
   io->status = g_in->ConsumeIntegral<uint8_t>();
   io->host_status = (mode & 0x01) ? g_in->ConsumeIntegral<uint16_t>() : 0;
   io->driver_status = (mode & 0x02) ? g_in->ConsumeIntegral<uint16_t>() : 0;
-  io->sb_len_wr = 0;
-  io->resid = 0;
+  io->sb_len_wr = 0, io->resid = 0;
   if (io->dxfer_direction == SG_DXFER_FROM_DEV && io->dxfer_len) {
     give(io->dxferp, io->dxfer_len, fuzz_well_formed);
     // Most answers carry the VPD page asked for.
@@ -82,8 +76,7 @@ static int answer_sg_io(sg_io_hdr_t* io) {
   }
   if (((mode & 0x04) || fuzz_well_formed) && io->mx_sb_len) {
     give(io->sbp, io->mx_sb_len, false);
-    io->sb_len_wr = io->mx_sb_len;
-    io->driver_status |= 0x08;
+    io->sb_len_wr = io->mx_sb_len, io->driver_status |= 0x08;
     if (fuzz_well_formed && io->mx_sb_len >= 10) memcpy(io->sbp, "\x72\0\0\0\0\0\0\x0e\x09\x0c", 10);
   }
   io->info = (io->status || io->host_status || io->driver_status) ? SG_INFO_CHECK : 0;
@@ -98,8 +91,7 @@ static int answer(int, unsigned long request, void* arg) {
     unsigned char* block = static_cast<unsigned char*>(arg);
     ide_task_request_t* h = reinterpret_cast<ide_task_request_t*>(block);
     check(block, sizeof(ide_task_request_t) + std::max(h->in_size, h->out_size));
-    give(h->io_ports, 8, false);
-    give(h->hob_ports, 8, false);
+    give(h->io_ports, 8, false), give(h->hob_ports, 8, false);
     if (h->req_cmd == IDE_DRIVE_TASK_IN && h->in_size) give(block + sizeof(ide_task_request_t), h->in_size, true);
     return 0;
   }
@@ -110,13 +102,12 @@ static int answer(int, unsigned long request, void* arg) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static log4cplus::Initializer* init = new log4cplus::Initializer;  // kept for the life of the process
+  static log4cplus::Initializer* init = new log4cplus::Initializer;  // kept, reachable, for the life of the process
   (void)init;
   log4cplus::Logger root = log4cplus::Logger::getRoot();
   root.addAppender(log4cplus::SharedAppenderPtr(new log4cplus::NullAppender()));
   root.setLogLevel(log4cplus::TRACE_LOG_LEVEL);
-  struct stat st;
-  std::string base = stat("/dev/shm", &st) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+  std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   std::string tmpl = base + "/zv-fuzz-" + std::to_string(getpid()) + "-XXXXXX";
   if (!mkdtemp(&tmpl[0])) abort();
   g_dir = new std::string(tmpl);
@@ -130,8 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const char* sub : {"/sys", "/dev", "/tmp", "/proc"}) fs::remove_all(*g_dir + sub);
   for (const char* sub : {"/sys/block", "/dev", "/tmp"}) fuzz_dirs(sub);
   FuzzedDataProvider in(data, size);
-  g_in = &in;
-  fuzz_well_formed = false;
+  g_in = &in, fuzz_well_formed = false;
   fuzz_one(in);
   g_in = nullptr;
   return 0;

@@ -1,12 +1,9 @@
-// The one harness of the fuzz targets. A target defines fuzz_one(), which
-// gets each input, with quiet logging at every level, an emptied private root
-// (under /dev/shm, else /tmp) as g_root_prefix, and every ioctl (SG_IO, IDE
-// taskfile, BLKGETSIZE64, SG_GET_VERSION_NUM, FDGETPRM) answered from the
-// input. With fuzz_well_formed set, SG_IO sense data start with a valid ATA
-// Status Return descriptor and data sectors may get a valid checksum, so that
-// the fuzzing reaches the later steps of a probe. No input may reach a real
-// device: the private /dev holds regular files, and mknod() makes one too,
-// aborting outside the private root.
+// The one harness of the fuzz targets: fuzz_one() gets each input with quiet
+// logging, an emptied private root (/dev/shm, else /tmp) as g_root_prefix, and
+// every ioctl answered from the input. With fuzz_well_formed, SG_IO sense data
+// start with a valid ATA Status Return descriptor and data sectors may get a
+// valid checksum, to reach a probe's later steps. No input reaches a real
+// device: the private /dev holds regular files, and so does mknod().
 #pragma once
 #include <fuzzer/FuzzedDataProvider.h>
 

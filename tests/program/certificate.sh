@@ -1,93 +1,78 @@
 #!/bin/bash
-# Certificates on the log medium: three USB sticks, unattended; sdc holds an
-# ext2 file system and becomes the log medium, sda is wiped and verified, sdb
-# claims four times the sectors its loop device has, so its pass and its
-# verification fail. Read from sdc's image afterwards: each drive's JSON
-# record (valid against tools/certificate.schema.json, field by field what
-# happened, the SHA-256 of the report on its image) and its PDF (renders,
-# shows the serial), each file named in the session log.
+# Certificates: three USB sticks, unattended; sdc holds an ext2 file system and
+# becomes the log medium, sda is wiped and verified, sdb claims four times the
+# sectors its loop device has, so its pass and its verification fail. Read from
+# sdc's image: each drive's JSON record (valid against the schema, field by
+# field what happened, the SHA-256 of the report on its image) and its PDF
+# (renders, shows the serial), each named in the session log. Then a run
+# without a log medium writes none.
 . "$(dirname "$0")/lib/sandbox.sh" "$@"
 for t in mkfs.ext2 debugfs pdftoppm pdftotext; do command -v $t >/dev/null 2>&1 || sandbox_skip "$t not found"; done
 python3 -c 'import jsonschema' 2>/dev/null || sandbox_skip "python3-jsonschema not found"
 
-sandbox_add_drive sda 4 "Disk Alpha" ACME
-sandbox_add_drive sdb 4 "Disk Beta" ACME
-sandbox_add_drive sdc 4 "Log Stick" ACME
+for d in "sda Alpha" "sdb Beta" "sdc Stick"; do sandbox_add_drive ${d% *} 4 "Disk ${d#* }" ACME; done
 mkfs.ext2 -q -F -L ZVLOG "$(sandbox_image sdc)"
-cat > "$SANDBOX/hook.sh" <<'HOOK'
-i=0
-for n in sda:SER-ALPHA-1 sdb:SER-BETA-2 sdc:STICK-3; do
-  i=$((i + 1)) name=${n%%:*} usb=/sys/devices/pci0000:00/0000:00:14.0/usb1/1-$i
+read -r -d '' SANDBOX_HOOK <<'HOOK'
+for c in a b c; do  # sda, sdb, sdc: USB sticks whose serials are SER-1, SER-2, SER-3
+  i=$((${i:-0} + 1)) name=sd$c usb=/sys/devices/pci0000:00/0000:00:14.0/usb1/1-$i
   scsi=$usb/1-$i:1.0/host$i/target$i:0:0/$i:0:0:0
-  mkdir -p "$R$scsi"
-  mv "$R/sys/block/$name/device/"* "$R$scsi/"
-  rmdir "$R/sys/block/$name/device"
+  mkdir -p "$R$scsi" && mv "$R/sys/block/$name/device/"* "$R$scsi/" && rmdir "$R/sys/block/$name/device"
   ln -s "$scsi" "$R/sys/block/$name/device"
-  echo "${n#*:}" > "$R$usb/serial"
-  cp "$R$scsi/model" "$R$usb/product"
-  cp "$R$scsi/vendor" "$R$usb/manufacturer"
+  echo "SER-$i" > "$R$usb/serial"; cp "$R$scsi/model" "$R$usb/product"; cp "$R$scsi/vendor" "$R$usb/manufacturer"
 done
 echo $((16 * 2048)) > "$R/sys/block/sdb/size"
 printf 'CPU: Test CPU @ 1 GHz\nMemory: 1024 MB\n' > "$R/tmp/sys_info"
 HOOK
-SANDBOX_HOOK=$SANDBOX/hook.sh tui_start 120 40 USE_LOGFILE=y WIPE_ALL_DISKS=1 USE_NODELAY=1 SCHEME=zeros VERIFY=y
-check "both wipes end" tui_wait Failed. 60
-quit() {  # q, until the queues have ended and it no longer asks to abandon them
-  local i
-  for i in $(seq 1 30); do
-    [ -f "$SANDBOX/tui.rc" ] && break
-    tui_keys q
-    sleep 1
-    tui_screen | grep -qF "abandon it?" && tui_keys n
-  done
-  tui_wait_exit 5
+quit() { tui_keys q; sleep 1; tui_shows "abandon it?" && tui_keys n; [ -f "$SANDBOX/rc" ]; }
+run() {  # run VAR=value...: every drive wiped, then q until the program has ended
+  tui_start 120 40 WIPE_ALL_DISKS=1 USE_NODELAY=1 SCHEME=zeros VERIFY=y "$@"
+  check "the wipes end" tui_wait Failed. 60
+  check "program ends" poll 4 quit
+  check "exit status 0, nothing on standard error" test "$(cat "$SANDBOX/rc")$(cat "$SANDBOX/stderr")" = 0
 }
-check "program ends" quit
-check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
+run USE_LOGFILE=y
 
-certs=$SANDBOX/certs
-debugfs -R "rdump /certificates $SANDBOX" "$(sandbox_image sdc)" 2>/dev/null && mv "$SANDBOX/certificates" "$certs"
-check "two records and two PDFs on the stick" [ "$(ls "$certs" 2>/dev/null | grep -cE '^SER-(ALPHA-1|BETA-2)-[0-9]{8}-[0-9]{6}\.(json|pdf)$')" = 4 ]
+certs=$SANDBOX/certificates
+debugfs -R "rdump /certificates $SANDBOX" "$(sandbox_image sdc)" 2>/dev/null
+check "two records and two PDFs on the stick" [ "$(ls "$certs" | grep -cE '^SER-[12]-[0-9]{8}-[0-9]{6}\.(json|pdf)$')" = 4 ]
 for f in "$certs"/*; do
-  n=$(basename "$f") d=sdb
-  [[ $n == *ALPHA* ]] && d=sda
+  n=$(basename "$f") d=sda
+  [[ $n == SER-2* ]] && d=sdb
   check "session log names $n" grep -qF "Disk-$d: certificate written: '/log/certificates/$n'" "$SANDBOX_OUT/zorvane.log"
   [[ $n == *.pdf ]] && check "$n renders and shows the serial" bash -c "pdftoppm -r 30 -png -singlefile '$f' \
     '$SANDBOX/page' && [ -s '$SANDBOX/page.png' ] && pdftotext '$f' - | grep -qx '${n%-*-*}'"
 done
-python3 - "$certs" "$SANDBOX_ROOT/tools/certificate.schema.json" "$(sandbox_image sda)" "$(sandbox_image sdb)" <<'PY' || fail=1
+python3 - "$certs" "$SANDBOX_ROOT/tools/certificate.schema.json" "$SANDBOX/images" <<'PY' || fail=1
 import glob, hashlib, json, sys, jsonschema
-certs, schema, images = sys.argv[1], json.load(open(sys.argv[2])), {"sda": sys.argv[3], "sdb": sys.argv[4]}
-unused = {"used": False, "name": None, "result": None}
-common = {"program": {"name": "Zorvane", "version": "2.69"}, "machine": ["CPU: Test CPU @ 1 GHz", "Memory: 1024 MB"],
-          "scheme": "1-pass Zeros", "hardware_erase": unused, "trim": unused}
-want = {"SER-ALPHA-1": dict(common, name="sda", model="Disk Alpha", bytes=4194304, sectors=8192, result="success",
-                            nist_category="Clear", final_status="success"),
-        "SER-BETA-2": dict(common, name="sdb", model="Disk Beta", bytes=16777216, sectors=32768, result="failed",
-                           nist_category="None", final_status="failed")}
+certs, schema, images = sys.argv[1], json.load(open(sys.argv[2])), sys.argv[3]
+want = {"SER-1": ("sda", "Disk Alpha", 8192, "success", "Clear"), "SER-2": ("sdb", "Disk Beta", 32768, "failed", "None")}
 bad = 0
 for path in sorted(glob.glob(certs + "/*.json")):
     r, serial = json.load(open(path)), path.split("/")[-1][:-21]
-    w, d = want[serial], r["drive"]
-    with open(images[w["name"]], "rb") as img:
-        report = img.read(r["report"]["bytes"] or 0)
+    name, model, sectors, result, category = want[serial]
+    d, unused = r["drive"], {"used": False, "name": None, "result": None}
+    report = open(f"{images}/{name}.img", "rb").read(r["report"]["bytes"] or 0)
     stamp = r["end_time"].replace("-", "").replace(":", "").replace("T", "-")[:15]
-    rows = [("schema", jsonschema.Draft202012Validator(schema).is_valid(r), True),
+    for what, got, expected in [
+            ("schema", jsonschema.Draft202012Validator(schema).is_valid(r), True),
             ("file name", path.endswith(f"{serial}-{stamp}.json"), True),
-            ("identity", (d["name"], d["class"], d["vendor"], d["model"], d["serial"], d["capacity_bytes"],
-                          d["capacity_sectors"]), (w["name"], "USB", "ACME", w["model"], serial, w["bytes"], w["sectors"])),
+            ("identity", [d[k] for k in ("name", "class", "vendor", "model", "serial", "capacity_bytes", "capacity_sectors")],
+                         [name, "USB", "ACME", model, serial, sectors * 512, sectors]),
             ("passes", [(p["kind"], p["scheme_pass"], p["result"]) for p in r["passes"]],
-                       [("overwrite", 1, w["result"]), ("verify", 1, w["result"])]),
-            ("verification", r["verification"], {"passes": [1], "result": w["result"], "first_mismatch_offset": None}),
+                       [("overwrite", 1, result), ("verify", 1, result)]),
+            ("verification", r["verification"], {"passes": [1], "result": result, "first_mismatch_offset": None}),
             ("start before end", r["start_time"] <= r["end_time"], True),
             ("report hash", hashlib.sha256(report).hexdigest() if r["report"]["written"] else None,
-                            r["report"]["sha256"] if report.startswith(b"Date: ") else "no report on the image")]
-    rows += [(k, r[k], w[k]) for k in ("program", "machine", "scheme", "hardware_erase", "trim", "final_status",
-                                       "nist_category")]
-    for what, got, expected in rows:
-        ok = got == expected
-        bad |= not ok
-        print(("ok  " if ok else "FAIL"), serial, what, "" if ok else f"{got!r} != {expected!r}")
+                            r["report"]["sha256"] if report.startswith(b"Date: ") else "no report on the image"),
+            ("the rest", [r[k] for k in ("program", "machine", "scheme", "hardware_erase", "trim", "final_status", "nist_category")],
+                         [{"name": "Zorvane", "version": "2.69"}, ["CPU: Test CPU @ 1 GHz", "Memory: 1024 MB"], "1-pass Zeros",
+                          unused, unused, result, category])]:
+        bad |= got != expected
+        print("ok  " if got == expected else "FAIL", serial, what, "" if got == expected else f"{got!r} != {expected!r}")
 sys.exit(bad or len(glob.glob(certs + "/*.json")) != 2)
 PY
+
+rm -rf "$SANDBOX_OUT/log"
+run
+check "no certificate without a log medium" test -d "$SANDBOX_OUT/log" -a ! -e "$SANDBOX_OUT/log/certificates"
 exit $fail

@@ -10,16 +10,11 @@ sandbox_add_drive sda 4 "Disk Alpha" ACME
 mkfs.ext2 -q -F "$(sandbox_image sda)" 2>/dev/null
 missing="Could not find an appropriate removable device for log file"
 scans() { [ "$(tui_screen | grep -cF -- "$missing")" = "$1" ]; }
-cat > "$SANDBOX/hook.sh" <<'HOOK'
-echo "   7       99       1000 loop9" >> "$S/partitions"
-mkdir -p "$R/sys/block/loop9"
-HOOK
-SANDBOX_HOOK=$SANDBOX/hook.sh tui_start 120 40 USE_LOGFILE=y DEBUG=1
+SANDBOX_HOOK='echo "   7       99       1000 loop9" >> "$S/partitions"; mkdir -p "$R/sys/block/loop9"' tui_start 120 40 USE_LOGFILE=y DEBUG=1
 check "asks for a log medium" tui_wait "Press 'D' to disable log, any other key to rescan" 20
 check "the internal disk and the loop device are x" bash -c "tmux -L $TUI_SOCKET capture-pane -p -t zv | grep -qx xx"
 tui_keys r Enter
-for i in $(seq 1 50); do scans 3 && break; sleep 0.1; done
-check "one scan more per key" scans 3
+check "one scan more per key" poll 5 scans 3
 tui_keys d Enter
 check "goes on without a log medium" tui_wait "Capacity: 4.1 MB, 4194304 Bytes, 8192 sectors" 20
 tui_keys Tab

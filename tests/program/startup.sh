@@ -5,15 +5,11 @@
 # refusal to start without a usable scheme.
 . "$(dirname "$0")/lib/sandbox.sh" "$@"
 in_order() {  # in_order FILE TEXT...: the texts occur in FILE on lines in this order
-  local file=$1; shift
-  awk -v n=$# 'BEGIN { for (i = 1; i < ARGC; i++) want[i] = ARGV[i]; ARGC = 1; k = 1 }
-       k <= n && index($0, want[k]) { k++ } END { exit k <= n }' "$@" < "$file"
+  awk 'BEGIN { n = ARGC - 2; for (i = 1; i <= n; i++) want[i] = ARGV[i + 1]; ARGC = 2; k = 1 }
+       k <= n && index($0, want[k]) { k++ } END { exit k <= n }' "$@"
 }
 
-cat > "$SANDBOX/hook.sh" <<'HOOK'
-printf 'CPU: Test CPU @ 1 GHz\n\nMemory: 1024 MB\n' > "$R/tmp/sys_info"
-HOOK
-printf q | SANDBOX_HOOK=$SANDBOX/hook.sh sandbox_run "$PROGRAM" TERM=xterm VERIFY=n RESET_HPA=yes ATA_ERASE=true \
+printf q | SANDBOX_HOOK='printf "CPU: Test CPU @ 1 GHz\n\nMemory: 1024 MB\n" > "$R/tmp/sys_info"' sandbox_run "$PROGRAM" TERM=xterm VERIFY=n RESET_HPA=yes ATA_ERASE=true \
   > /dev/null 2> "$SANDBOX/stderr"
 check "exit status 0" [ $? = 0 ]
 check "nothing on standard error" [ ! -s "$SANDBOX/stderr" ]
@@ -34,11 +30,7 @@ check "USE_NODELAY: no log medium, no question" bash -c "grep -qF 'appropriate r
 # No usable scheme: exit status 255 and the message, nothing else; no drive touched.
 sandbox_add_drive sda 1 "Disk Alpha" ACME
 rm -f "$SANDBOX_OUT"/*.log
-cat > "$SANDBOX/hook.sh" <<'HOOK'
-rm -rf "$R/tmp/scheme"/*
-printf '[only a name]\n' > "$R/tmp/scheme/broken.txt"
-HOOK
-SANDBOX_HOOK=$SANDBOX/hook.sh sandbox_run "$PROGRAM" WIPE_ALL_DISKS=1 USE_NODELAY=1 < /dev/null > /dev/null 2> "$SANDBOX/stderr"
+SANDBOX_HOOK='rm -rf "$R/tmp/scheme"/*; echo "[only a name]" > "$R/tmp/scheme/broken.txt"' sandbox_run "$PROGRAM" WIPE_ALL_DISKS=1 USE_NODELAY=1 < /dev/null > /dev/null 2> "$SANDBOX/stderr"
 check "exit status 255 without schemes" [ $? = 255 ]
 check "the error message alone on standard error" [ "$(cat "$SANDBOX/stderr")" = "Error: Unable to load wiping schemes." ]
 check "fatal line in the session log" grep -qF "Fatal error. No wiping schemes available" "$SANDBOX_OUT/zorvane.log"

@@ -14,22 +14,20 @@
 namespace {
 
 void SysEntry(TempRoot& root, const std::string& name, int minor, int sectors, const std::string& model) {
-  root.MakeDir("/sys/block/" + name);
-  root.MakeDir("/sys/block/" + name + "/device");
-  root.WriteFile("/sys/block/" + name + "/dev", std::to_string(kUnusedMajor) + ":" + std::to_string(minor) + "\n");
-  root.WriteFile("/sys/block/" + name + "/size", std::to_string(sectors) + "\n");
-  root.WriteFile("/sys/block/" + name + "/device/model", model + "\n");
+  const std::string b = "/sys/block/" + name;
+  root.MakeDir(b), root.MakeDir(b + "/device");
+  root.WriteFile(b + "/dev", std::to_string(kUnusedMajor) + ":" + std::to_string(minor) + "\n");
+  root.WriteFile(b + "/size", std::to_string(sectors) + "\n"), root.WriteFile(b + "/device/model", model + "\n");
 }
 
 }  // namespace
 
 TEST(ReportTarget, OnlyTheDriveDescribedGetsTheReport) {
-  struct row {
+  const struct {
     const char* what;
     std::function<void(TempRoot&, CBlkDev&)> meanwhile;
     const char* reported;  // the image that must carry the report, or null
-  };
-  const row rows[] = {
+  } rows[] = {
       {"back as zsb, its old numbers now another disk's",
        [](TempRoot& root, CBlkDev& dev) {
          dev.SetDisconnectedFlag();
@@ -46,18 +44,14 @@ TEST(ReportTarget, OnlyTheDriveDescribedGetsTheReport) {
          root.MakeImage("zsa", 16384, 0xCD);
        },
        nullptr},
-      {"gone", [](TempRoot& root, CBlkDev& dev) {
-         dev.SetDisconnectedFlag();
-         ASSERT_EQ(0, system(("rm -rf '" + root.Path("/sys/block/zsa") + "'").c_str()));
-       },
-       nullptr},
+      {"gone", [](TempRoot& root, CBlkDev& dev) { dev.SetDisconnectedFlag(), root.MakeDir("/gone");
+         ASSERT_EQ(0, rename(root.Path("/sys/block/zsa").c_str(), root.Path("/gone/zsa").c_str())); }, nullptr},
       {"gone with its node: no plain file takes the report", [](TempRoot& root, CBlkDev& dev) {
-         dev.SetDisconnectedFlag();
-         ASSERT_EQ(0, system(("rm -rf '" + root.Path("/sys/block/zsa") + "' '" + root.Path("/dev/zsa") + "'").c_str()));
-       },
-       nullptr},
+         dev.SetDisconnectedFlag(), root.MakeDir("/gone");
+         ASSERT_EQ(0, rename(root.Path("/sys/block/zsa").c_str(), root.Path("/gone/zsa").c_str()));
+         ASSERT_EQ(0, unlink(root.Path("/dev/zsa").c_str())); }, nullptr},
   };
-  for (const row& r : rows) {
+  for (auto& r : rows) {
     SCOPED_TRACE(r.what);
     TempRoot root;
     LogCapture logs;
@@ -86,10 +80,9 @@ TEST(DeviceReport, LaidOutAtByteZeroWithTheWorstStatus) {
   RecordingDev dev("zrb", 123456789);
   CDeviceReport r(&dev);
   r.hookWipingStarted();
-  const std::pair<const char*, CDeviceReport::completion_status_t> passes[] = {
-      {"wiping pass [zero]", CDeviceReport::failed}, {"trim pass", CDeviceReport::completed_with_warnings},
-      {"verifying pass", CDeviceReport::success}};
-  for (auto& p : passes) r.logFinishedPass(p.first, p.second);
+  r.logFinishedPass("wiping pass [zero]", CDeviceReport::failed);
+  r.logFinishedPass("trim pass", CDeviceReport::completed_with_warnings);
+  r.logFinishedPass("verifying pass", CDeviceReport::success);
   r.writeToDisk();
   std::vector<unsigned char> img = root.ReadImage("zrb");
   ASSERT_EQ(8192u, img.size());  // an image keeps its size

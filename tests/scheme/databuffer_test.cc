@@ -8,8 +8,6 @@
 #include <string.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "app/util.h"
 #include "scheme/genpool.h"
@@ -112,19 +110,15 @@ TEST(DataBuffer, FillsThatFail) {
   EXPECT_EQ(nullptr, CDataBuffer::Create(nullptr, 0));
 }
 
-// Read-back random data is compared block by block as it is made: the first
-// byte that differs from what FillArea makes for the same pass and range is
-// found wherever it lies (a block entered in its middle, any piece of the
-// whole blocks, a block left in its middle; the lowest of several in
-// different pieces), for a random pass and complements of it, on one thread
-// and on several.
+// Read-back random data (a random pass or complements of it) is compared as it
+// is made, on one thread or several: the first byte that differs from the fill
+// is found wherever it lies (in a block entered or left in its middle, the
+// lowest of several in different pieces).
 TEST(CompareRandom, FindsTheFirstByteThatDiffersFromTheFill) {
   CScheme scheme;
-  scheme.name = "compare";
   scheme.passes = {MakePass(PASS_RANDOM), MakePass(PASS_COMPLEMENT), MakePass(PASS_COMPLEMENT),
                    MakePass(PASS_ZERO)};
   std::unique_ptr<CDataBuffer> buf(CDataBuffer::Create(&scheme, 0));
-  ASSERT_TRUE(buf);
   CGenPool pool(2);
   const long long offset = 3 * 4096 + 100;
   const int length = 300 * 4096 + 77;  // five pieces and a bit
@@ -132,15 +126,8 @@ TEST(CompareRandom, FindsTheFirstByteThatDiffersFromTheFill) {
     int pass;
     std::vector<long> flips;  // bytes of the range changed
     long expected;
-  } rows[] = {
-      {0, {}, -1},
-      {0, {0}, 0},
-      {0, {length - 1}, length - 1},
-      {0, {250 * 4096 + 9, 70 * 4096}, 70 * 4096},
-      {1, {130 * 4096 + 3}, 130 * 4096 + 3},
-      {2, {4000}, 4000},
-      {3, {}, -2},
-  };
+  } rows[] = {{0, {}, -1},   {0, {0}, 0}, {0, {length - 1}, length - 1}, {0, {250 * 4096 + 9, 70 * 4096}, 70 * 4096},
+              {1, {130 * 4096 + 3}, 130 * 4096 + 3}, {2, {4000}, 4000}, {3, {}, -2}};
   fill_record_t record;
   std::vector<unsigned char> data(length);
   for (auto& r : rows)
@@ -148,16 +135,14 @@ TEST(CompareRandom, FindsTheFirstByteThatDiffersFromTheFill) {
       SCOPED_TRACE("pass " + std::to_string(r.pass) + (runner ? " on the pool" : " on one thread"));
       ASSERT_EQ(buf->FillArea(data.data(), &record, r.pass, 2000, 1000, offset, length, nullptr), 0);
       for (long at : r.flips) data[at] ^= 0x40;
-      EXPECT_EQ(buf->CompareRandom(data.data(), r.pass, 2000, 1000, offset, length, runner), r.expected);
+      EXPECT_EQ(r.expected, buf->CompareRandom(data.data(), r.pass, 2000, 1000, offset, length, runner));
     }
 }
 
-// Random fills of the ISAAC64, SHA1 and ISAAC generators against known
-// answers: SHA-1 digests of the output of an independent model written from
-// the published algorithm descriptions (tests/scheme/data/gen_random_vectors.py
-// in the history of this tree). They pin the bytes every wiped disk carries.
-// A random pass over a device range: every 4 KiB block of the device is a
-// restart with (block number + pass start), whatever range is filled.
+// Random fills of the ISAAC64, SHA1 and ISAAC generators against SHA-1 digests
+// of an independent model of the published algorithms (gen_random_vectors.py
+// in this tree's history): every 4 KiB block of the device is a restart with
+// (block number + pass start), whatever range is filled.
 TEST(RandomVectors, RandomFills) {
   const struct {
     int gen, start;

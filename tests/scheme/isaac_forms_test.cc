@@ -41,28 +41,24 @@ class IsaacForm : public ::testing::TestWithParam<int> {};
 TEST_P(IsaacForm, MakesTheReferenceBytesAndComparesWithThem) {
   const int form = GetParam();
   if (!isaac_form_runs(form)) GTEST_SKIP() << isaac_form_name(form) << " does not run on this CPU";
-  const struct {
-    int first;
-    long n;
-  } rows[] = {{5, 0}, {7, 9}, {-3, 17}, {INT_MAX - 20, 43}};
+  const std::pair<int, long> rows[] = {{5, 0}, {7, 9}, {-3, 17}, {INT_MAX - 20, 43}};  // first seed, blocks
   for (auto& g : kGenerators)
     for (auto& r : rows) {
-      SCOPED_TRACE(std::string(g.name) + " from seed " + std::to_string(r.first) + ", blocks " +
-                   std::to_string(r.n));
-      bytes ref = g.reference(r.first, r.n);
+      SCOPED_TRACE(std::string(g.name) + " from seed " + std::to_string(r.first) + ", blocks " + std::to_string(r.second));
+      bytes ref = g.reference(r.first, r.second);
       bytes out(ref.size() + 1, 0xA5);  // and a byte behind them that stays
-      g.blocks_in(form, r.first, out.data(), r.n);
-      EXPECT_EQ(bytes(out.begin(), out.end() - 1), ref);
-      EXPECT_EQ(out.back(), 0xA5);
-      EXPECT_TRUE(g.match(form, r.first, ref.data(), r.n, 0));
-      if (r.n == 0) continue;
+      g.blocks_in(form, r.first, out.data(), r.second);
+      EXPECT_EQ(ref, bytes(out.begin(), out.end() - 1));
+      EXPECT_EQ(0xA5, out.back());
+      EXPECT_TRUE(g.match(form, r.first, ref.data(), r.second, 0));
+      if (r.second == 0) continue;
       for (auto& b : ref) b ^= 0xff;
-      EXPECT_TRUE(g.match(form, r.first, ref.data(), r.n, 0xff));
-      EXPECT_FALSE(g.match(form, r.first, ref.data(), r.n, 0));
+      EXPECT_TRUE(g.match(form, r.first, ref.data(), r.second, 0xff));
+      EXPECT_FALSE(g.match(form, r.first, ref.data(), r.second, 0));
       // One bit off in the first or the last byte.
       for (size_t at : {(size_t)0, ref.size() - 1}) {
         ref[at] ^= 1;
-        EXPECT_FALSE(g.match(form, r.first, ref.data(), r.n, 0xff)) << "byte " << at;
+        EXPECT_FALSE(g.match(form, r.first, ref.data(), r.second, 0xff)) << "byte " << at;
         ref[at] ^= 1;
       }
     }

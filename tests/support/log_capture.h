@@ -32,13 +32,10 @@ class LogCapture {
  private:
   class Appender : public log4cplus::Appender {
    public:
-    Appender() { setName(LOG4CPLUS_TEXT("capture")); }
     ~Appender() override { destructorImpl(); }
     void close() override {}
     std::mutex m;
     std::vector<std::pair<std::string, std::string>> lines;  // logger, message
-
-   protected:
     void append(const log4cplus::spi::InternalLoggingEvent& ev) override {
       std::lock_guard<std::mutex> g(m);
       lines.push_back({ev.getLoggerName(), ev.getMessage()});

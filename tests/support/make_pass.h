@@ -6,9 +6,6 @@
 
 inline CPass MakePass(int type, bool verify = false, std::vector<unsigned char> pattern = {}) {
   CPass p;
-  p.type = type;
-  p.verify = verify;
-  p.pattern = pattern;
-  p.pattern_length = (int)pattern.size();
+  p.type = type, p.verify = verify, p.pattern = pattern, p.pattern_length = (int)pattern.size();
   return p;
 }

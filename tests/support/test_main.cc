@@ -1,6 +1,5 @@
-// Test entry: log4cplus is initialised and the root logger gets a null
-// appender, so that loggers without a configuration stay quiet; tests that
-// look at log lines attach a LogCapture.
+// Test entry: log4cplus initialised, a null appender on the root logger so that loggers without a
+// configuration stay quiet; tests that look at log lines attach a LogCapture.
 #include <gtest/gtest.h>
 #include <log4cplus/initializer.h>
 #include <log4cplus/logger.h>

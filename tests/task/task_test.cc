@@ -1,13 +1,15 @@
 // The wipe task: the queue per option, which drives a start takes, drives
 // started later waiting with the others; the shared checkpoints, the
 // power-off cycle, the countdown of an added drive, the flush before a reboot.
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <limits.h>
 
 #include <atomic>
 #include <thread>
 
+#include "ata/ata_drive_model.h"
 #include "devmgr/fake_sysfs.h"
-#include "scheme/scheme.h"
 #include "support/log_capture.h"
 #include "task/task_commands.h"
 #include "task/wipe_task.h"
@@ -32,18 +34,11 @@ bool eventually(P pred, int seconds = 60) {
   return pred();
 }
 
-std::string Queue(const std::shared_ptr<CBlkDev>& dev) {
-  std::string s;
-  for (auto& c : dev->queue) s += (s.empty() ? "" : ",") + c->GetName();
-  return s;
-}
-
 std::atomic<bool> g_hold_sdb{false};
-long HeldWrite(int fd, const void* buf, unsigned long n, long off) {
+long HeldWrite(int fd, const void* buf, unsigned long n, long off) {  // sdb's writes wait for g_hold_sdb
   char link[64], target[PATH_MAX] = "";
   snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  if (readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb"))
-    while (g_hold_sdb) usleep(1000);
+  while (g_hold_sdb && readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb")) usleep(1000);
   return pwrite64(fd, buf, n, off);
 }
 
@@ -60,14 +55,21 @@ class CountingCheckpoint : public CAllAtOnceCommand {
 class WipeTaskTest : public ::testing::Test {
  protected:
   FakeSys sys;
-  FakeIoctl ioctls;
+  AtaDriveModel ata;
+  // The ioctls go to the software ATA drive once a test sets it (ENOTTY before: none reaches a real device).
+  static inline AtaDriveModel* ata_drive = nullptr;
+  Scoped<AtaDriveModel*> no_ata{ata_drive, nullptr};
+  Scoped<ioctl_fn_t> ioctls{g_ioctl, [](int fd, unsigned long r, void* a) { return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1); }};
   TaskSeams seams;
   SchemeScope schemes;
   CBlkDevMgr mgr;
   CWipeTask task;
   Scoped<int> hpa{g_scheme.reset_hpa, 0}, dco{g_scheme.reset_dco, 0}, erase{g_scheme.ata_erase, 0};
 
-  WipeTaskTest() { schemes.Add("Zeros", {MakePass(PASS_ZERO, true)}); }
+  WipeTaskTest() {
+    schemes.Add("Zeros", {MakePass(PASS_ZERO, true)});
+    ata.factory_max = ata.dco_max = ata.native_max = ata.current_max = 2047;
+  }
   ~WipeTaskTest() override {
     g_hold_sdb = false;
     // A queue left unrun (a test failing) would hold the others at the last checkpoint.
@@ -84,27 +86,26 @@ class WipeTaskTest : public ::testing::Test {
   }
 };
 
+// Reset HPA and DCO come first, an added drive waits first; the drive's own
+// erase is the last pass, after a reduced wipe; SSDs are trimmed after it.
 TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
-  AtaDriveModel drive;
-  drive.factory_max = drive.dco_max = drive.native_max = drive.current_max = 2047;
-  ioctls.AddAta("sda", &drive);
+  ata_drive = &ata;
   std::shared_ptr<CBlkDev> sda = Add("sda");
   const std::string tail = "Standby proxy,session_terminator";
   struct row {
-    int hpa, dco, erase;
-    bool additional;
+    int hpa, dco, erase, additional;
     std::string queue;
   } rows[] = {
-      {0, 0, 0, false, "Reset,Wipe proxy,trim proxy," + tail},
-      {1, 1, 0, true, "delay,Reset HPA proxy,Reset DCO proxy,Reset,Wipe proxy,trim proxy," + tail},
-      {0, 0, 1, false, "Reset,Reduced wipe proxy,ATA erase pattern proxy," + tail},
+      {0, 0, 0, 0, "Reset,Wipe proxy,trim proxy," + tail},
+      {1, 1, 0, 1, "delay,Reset HPA proxy,Reset DCO proxy,Reset,Wipe proxy,trim proxy," + tail},
+      {0, 0, 1, 0, "Reset,Reduced wipe proxy,ATA erase pattern proxy," + tail},
   };
   for (const row& r : rows) {
-    g_scheme.reset_hpa = r.hpa;
-    g_scheme.reset_dco = r.dco;
-    g_scheme.ata_erase = r.erase;
+    hpa.var = r.hpa, dco.var = r.dco, erase.var = r.erase;
     task.PrepareCommandsQueue(sda, &mgr, r.additional);
-    EXPECT_EQ(r.queue, Queue(sda)) << "hpa " << r.hpa << " erase " << r.erase;
+    std::string queue;
+    for (auto& c : sda->queue) queue += (queue.empty() ? "" : ",") + c->GetName();
+    EXPECT_EQ(r.queue, queue) << "hpa " << r.hpa << " erase " << r.erase;
   }
 }
 
@@ -119,7 +120,6 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedDrivesNeverTheLogDisk) {
   sdb->wipe_selected = 1;  // as if selected before it was known to hold the log
   sda->SetWiping(WIPING_SET);
   EXPECT_EQ(0, task.Start(&mgr));
-  EXPECT_TRUE(task.started);
   task.StartOnAdditionalDrive(sdb, &mgr);
   EXPECT_TRUE(sdb->queue.empty());
   ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
@@ -154,10 +154,7 @@ TEST(Checkpoint, QueuesPassTogetherAndDroppedOnesNoLongerCount) {
   TaskSeams seams;
   std::shared_ptr<CountingCheckpoint> cp(new CountingCheckpoint);
   std::vector<std::shared_ptr<CCommand>> entries;
-  for (int i = 0; i < 4; ++i) {
-    cp->IncreaseCount();
-    entries.push_back(CAllAtOnceCommand::QueueEntry(cp));
-  }
+  for (int i = 0; i < 4; ++i) cp->IncreaseCount(), entries.push_back(CAllAtOnceCommand::QueueEntry(cp));
   std::vector<std::thread> queues;
   for (int i = 0; i < 3; ++i) queues.emplace_back([&, i] { entries[(size_t)i]->Run(true); });
   ASSERT_TRUE(eventually([&] { return cp->GetCount() == 1; }));
@@ -174,20 +171,15 @@ TEST(Checkpoint, QueuesPassTogetherAndDroppedOnesNoLongerCount) {
 // holding the checkpoint (a drive can still be added).
 TEST_F(WipeTaskTest, ADriveNeedingAPowerCycleHoldsTheQueues) {
   LogCapture logs;
-  AtaDriveModel drive;
-  drive.factory_max = drive.dco_max = drive.native_max = drive.current_max = 2047;
-  drive.kernel_size = 512 * 1024;
-  ioctls.AddAta("sda", &drive);
+  ata.kernel_size = 512 * 1024;
+  ata_drive = &ata;
   std::shared_ptr<CBlkDev> sda = Add("sda");
   CResetCommand reset(&mgr, false);
   reset.IncreaseCount();
   sda->SetWiping(WIPING_SET);
   std::atomic<bool> through{false};
   std::thread queue([&] { reset.Run(true), through = true; });
-  ASSERT_TRUE(eventually([&] {
-    std::string s;
-    return sda->GetCommandStatus(s) && s == "Waiting for reset...";
-  }));
+  ASSERT_TRUE(eventually([&] { std::string s; return sda->GetCommandStatus(s) && s == "Waiting for reset..."; }));
   reset.IncreaseCount();
   usleep(20000);
   EXPECT_FALSE(through);

@@ -2,37 +2,23 @@
 // session log saying the wipe was abandoned.
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "devmgr/fake_sysfs.h"
 #include "support/gate_command.h"
 #include "support/log_capture.h"
 #include "ui/mainwindow.h"
 #include "ui_fixture.h"
 
-namespace {
-void no_sleep() {}
-}  // namespace
-
 TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
-  struct row {
-    bool wiping;
-    int answer;  // the key after q; 0: none asked for
-    int result;  // of the q key: -1 ends the session
-  };
+  // answer: the key after q (0: none asked for); result: of the q key, -1 ends the session.
+  struct row { bool wiping; int answer, result; };
   const row rows[] = {{false, 0, -1}, {true, 'n', 1}, {true, '\n', 1}, {true, 'y', -1}};
-  devmgr_sleep_fn_t saved_sleep = g_devmgr_monitor_sleep;
-  g_devmgr_monitor_sleep = no_sleep;
   for (const row& r : rows) {
     SCOPED_TRACE(r.answer);
     FakeSys sys;
-    sys.AddDrive("sda");
-    sys.AddDrive("sdb");
+    for (const char* n : {"sda", "sdb"}) sys.AddDrive(n);
     LogCapture logs;
     CBlkDevMgr mgr;
-    std::set<std::string> previous;
-    mgr.MonitorPass(previous, true);
-    ASSERT_EQ(2, mgr.GetCount());
+    Monitor().Pass(mgr);
     std::shared_ptr<GateCommand> gate(new GateCommand);
     std::shared_ptr<CBlkDev> dev = mgr.GetBlkDev(1);
     if (r.wiping) {
@@ -45,15 +31,14 @@ TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
       ASSERT_TRUE(vt.Ok());
       g_scr.CreateLayout(&mgr);
       CMainWindow* wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back());
-      if (r.answer) FakeInput::Keys() = {ERR, r.answer};
+      if (r.answer) VirtualTerminal::keys = {ERR, r.answer};
       EXPECT_EQ(r.result, wnd->OnInput('q'));
-      EXPECT_TRUE(FakeInput::Keys().empty());
-      EXPECT_FALSE(FakeInput::Underflow());
+      EXPECT_TRUE(VirtualTerminal::keys.empty());
+      EXPECT_FALSE(VirtualTerminal::underflow);
     }
     EXPECT_EQ(r.wiping && r.result == -1,
               logs.Has("Session abandoned by the operator while 1 drive(s) were wiping", "wipe"));
     gate->Open();
     dev->ClearCommandQueue();
   }
-  g_devmgr_monitor_sleep = saved_sleep;
 }

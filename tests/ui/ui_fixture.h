@@ -12,44 +12,24 @@
 #include "support/scoped.h"
 #include "ui/screen.h"
 
-struct FakeInput {
-  static std::deque<int>& Keys() {
-    static std::deque<int> keys;
-    return keys;
-  }
-  // A popup would wait for ever once the queue is empty: it gets 'q'
-  // (cancel), and the test fails on Underflow().
-  static bool& Underflow() {
-    static bool u = false;
-    return u;
-  }
-  static int Next() {
-    if (Keys().empty()) return Underflow() = true, 'q';
-    int v = Keys().front();
-    Keys().pop_front();
-    return v;
-  }
-};
-
-struct FakeClock {
-  static time_t& Now() {
-    static time_t now = 1700000000;
-    return now;
-  }
-};
-
 class VirtualTerminal {
  public:
+  static inline std::deque<int> keys;
+  // A popup would wait for ever once the queue is empty: it gets 'q'
+  // (cancel), and the test fails on underflow.
+  static inline bool underflow = false;
+  static inline time_t now = 1700000000;
+
   VirtualTerminal(int lines, int cols) {
-    size() = {lines, cols};
-    FakeInput::Keys().clear();
-    FakeInput::Underflow() = false;
+    size = {lines, cols};
+    keys.clear();
+    underflow = false;
     ok = g_scr.Init() == 1;
   }
   ~VirtualTerminal() {
     g_scr.Shutdown();
-    if (screen()) delscreen(screen());
-    screen() = nullptr;
+    if (screen) delscreen(screen);
+    screen = nullptr;
   }
   bool Ok() const { return ok; }
   static std::string Row(int y) {
@@ -62,27 +42,27 @@ class VirtualTerminal {
     for (int y = 0; y < LINES; ++y) s += Row(y) + "\n";
     return s;
   }
-  static void Keys(std::initializer_list<int> keys) { FakeInput::Keys().insert(FakeInput::Keys().end(), keys); }
+  static void Keys(std::initializer_list<int> k) { keys.insert(keys.end(), k); }
 
  private:
-  static SCREEN*& screen() {
-    static SCREEN* s = nullptr;
-    return s;
-  }
-  static std::pair<int, int>& size() {
-    static std::pair<int, int> s;
-    return s;
-  }
+  static inline SCREEN* screen = nullptr;
+  static inline std::pair<int, int> size;
   static WINDOW* Init() {
     static FILE* out = fopen("/dev/null", "w");
     static FILE* in = fopen("/dev/null", "r");
-    if (!(screen() = newterm("xterm", out, in))) return nullptr;
-    set_term(screen());
-    resizeterm(size().first, size().second);
+    if (!(screen = newterm("xterm", out, in))) return nullptr;
+    set_term(screen);
+    resizeterm(size.first, size.second);
     return stdscr;
   }
+  static int Next() {
+    if (keys.empty()) return underflow = true, 'q';
+    int v = keys.front();
+    keys.pop_front();
+    return v;
+  }
   Scoped<curses_init_fn_t> init{g_curses_init, &Init};
-  Scoped<key_source_fn_t> keys{g_key_source, &FakeInput::Next};
-  Scoped<ui_clock_fn_t> clock{g_ui_clock, [] { return FakeClock::Now(); }};
+  Scoped<key_source_fn_t> key_source{g_key_source, &Next};
+  Scoped<ui_clock_fn_t> clock{g_ui_clock, [] { return now; }};
   bool ok = false;
 };
