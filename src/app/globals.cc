@@ -9,6 +9,7 @@ int g_manual = 0;
 int g_wipe_all = 0;
 int g_debug_fast = 0;
 int g_nodelay = 0;
+int g_log_medium = 0;
 
 int read_env_y_n(const char* value) {
   if (!value) return 0;

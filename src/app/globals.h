@@ -8,6 +8,8 @@ extern int g_manual;
 extern int g_wipe_all;
 extern int g_debug_fast;
 extern int g_nodelay;
+// A log medium is mounted at /log: each wiped drive gets its certificate there.
+extern int g_log_medium;
 
 // Returns 1 when the value is non-null and starts with Y, y or 1.
 int read_env_y_n(const char* value);

@@ -29,6 +29,7 @@ int main() {
     // about that on the console.
     log4cplus::helpers::LogLog::getLogLog()->setQuietMode(true);
     mgr.AutoSetLogDevice();
+    g_log_medium = mgr.log_medium_mounted;
     log4cplus::helpers::LogLog::getLogLog()->setQuietMode(false);
   }
 

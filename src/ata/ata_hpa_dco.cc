@@ -71,6 +71,7 @@ int CBlkDevAta::ResetHPA(int vv) {
   }
   LOG_TRACE(g_dbg_log, name << ": ResetHPA OK.");
   LOG_INFO(g_wipe_log, "Disk-" << name << ": HPA reset successfully");
+  NoteHiddenAreaRemoved(false);
   return 0;
 }
 
@@ -140,6 +141,7 @@ int CBlkDevAta::ResetDCO(int) {
   }
   LOG_TRACE(g_dbg_log, name << ": ResetDCO OK.");
   LOG_INFO(g_wipe_log, "Disk-" << name << ": DCO reset successfully");
+  NoteHiddenAreaRemoved(true);
   MarkRefresh();
   return 0;
 }

@@ -339,18 +339,20 @@ int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   uint64_t start = get_nanotime();
   // The drive's own erase is the last pass: the report names its result.
   const char* pass = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
-  if (g_debug_fast) {
+  int rc = 0;
+  if (g_debug_fast)
     g_ata_erase_pause(ATA_FAST_DEBUG_ERASE_SECONDS);
-  } else {
-    int rc = dev->SecurityErase(p);
-    if (rc != 0) {
-      LOG_INFO(g_wipe_log, prefix << "ATA ERASE command failed");
-      dev->LogFinishedPass(pass, CDeviceReport::failed);
-      return rc;
-    }
+  else
+    rc = dev->SecurityErase(p);
+  cert_step_t step;
+  step.kind = STEP_HW_ERASE;
+  step.seconds = (long long)((get_nanotime() - start) / 1000000000ULL);
+  if (rc != 0) {
+    LOG_INFO(g_wipe_log, prefix << "ATA ERASE command failed");
+    dev->LogFinishedPass(pass, CDeviceReport::failed, step);
+    return rc;
   }
-  dev->LogFinishedPass(pass, CDeviceReport::success);
-  int elapsed = (int)((get_nanotime() - start) / 1000000000ULL);
-  LOG_INFO(g_wipe_log, prefix << "ATA ERASE command completed in " << CTimeStr(elapsed));
+  dev->LogFinishedPass(pass, CDeviceReport::success, step);
+  LOG_INFO(g_wipe_log, prefix << "ATA ERASE command completed in " << CTimeStr((int)step.seconds));
   return 0;
 }

@@ -476,7 +476,12 @@ const char* CBlkDev::GetCommandName(blkdev_command_t id) {
   return names[id];
 }
 
-void CBlkDev::LogFinishedPass(const std::string& pass_name, int status) {
+void CBlkDev::LogFinishedPass(const std::string& pass_name, int status, const cert_step_t& step) {
   CLockWrapper guard(*this);
-  report->logFinishedPass(pass_name, status);
+  report->logFinishedPass(pass_name, status, step);
+}
+
+void CBlkDev::NoteHiddenAreaRemoved(bool dco) {
+  CLockWrapper guard(*this);
+  report->noteHiddenAreaRemoved(dco);
 }

@@ -167,7 +167,9 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
 
   // Records a finished pass in the device's report (takes the device lock,
   // so it is safe against ClearCommandQueue replacing the report).
-  void LogFinishedPass(const std::string& pass_name, int status);
+  void LogFinishedPass(const std::string& pass_name, int status, const cert_step_t& step = cert_step_t());
+  // Records a hidden area removed before the wipe (for the certificate).
+  void NoteHiddenAreaRemoved(bool dco);
 
   // Swaps `info` in under the device lock; `info` gets the old values.
   void Publish(blkdev_info_t& info);
@@ -208,6 +210,9 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   std::vector<std::shared_ptr<CCommand>> commands;
   // Set by CancelWipe, polled by the pass loops.
   std::atomic<bool> cancel_requested{false};
+  // Where the last verification that found other data than written found
+  // it first (a byte offset), -1 when none did; the command thread's.
+  long long verify_mismatch = -1;
   // Guarded by the device lock from here on.
   std::string status_text;
   bool status_changed = false;

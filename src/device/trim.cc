@@ -41,6 +41,12 @@ int CBlkDev::Trim() {
   // Small devices (below 20480 sectors) go in one range.
   if (per_trim == 0) per_trim = size_sectors;
   uint64_t t0 = get_nanotime();
+  auto step = [&] {
+    cert_step_t s;
+    s.kind = STEP_TRIM;
+    s.seconds = (long long)((get_nanotime() - t0) / 1000000000ULL);
+    return s;
+  };
   uint64_t remaining = size_sectors;
   uint64_t lba = 0;
   uint64_t total = size_sectors * 512;
@@ -49,7 +55,7 @@ int CBlkDev::Trim() {
     rc = Trim_helper_trim_range(file, lba, (unsigned int)n);
     if (rc != 0) {
       LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass failed");
-      LogFinishedPass("trim pass", CDeviceReport::completed_with_warnings);
+      LogFinishedPass("trim pass", CDeviceReport::completed_with_warnings, step());
       return rc;
     }
     lba += n;
@@ -73,8 +79,8 @@ int CBlkDev::Trim() {
     }
     remaining -= n;
   }
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass completed in "
-                               << CTimeStr((int)((get_nanotime() - t0) / 1000000000ULL)).c_str());
-  LogFinishedPass("trim pass", CDeviceReport::success);
+  cert_step_t done = step();
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass completed in " << CTimeStr((int)done.seconds).c_str());
+  LogFinishedPass("trim pass", CDeviceReport::success, done);
   return 0;
 }

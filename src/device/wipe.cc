@@ -445,7 +445,9 @@ int CBlkDev::DoWipe(int hardware) {
       for (int i = 0; i < (int)scheme->passes.size(); ++i) {
         char pass_name[64] = "";
         scheme->PrintPassName(i, pass_name, sizeof pass_name);
-        LogFinishedPass(std::string("wiping pass [") + pass_name + "]", CDeviceReport::failed);
+        cert_step_t step;
+        step.scheme_pass = i + 1;
+        LogFinishedPass(std::string("wiping pass [") + pass_name + "]", CDeviceReport::failed, step);
       }
     else
       LogFinishedPass("wiping", CDeviceReport::failed);
@@ -488,12 +490,15 @@ int CBlkDev::DoWipe(int hardware) {
     LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping pass " << i << "/" << n << " [" << pass_name << "] started");
     result = WipePass(fd, buffer, i - 1, start, previous_start, g_wipe_write);
     std::string report_name = std::string("wiping pass [") + pass_name + "]";
+    cert_step_t step;
+    step.scheme_pass = i;
+    step.seconds = elapsed_seconds(t0);
     if (result == 0) {
       LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping pass " << i << "/" << n << " completed in "
-                                   << CTimeStr(elapsed_seconds(t0)).c_str());
-      LogFinishedPass(report_name, CDeviceReport::success);
+                                   << CTimeStr((int)step.seconds).c_str());
+      LogFinishedPass(report_name, CDeviceReport::success, step);
     } else {
-      LogFinishedPass(report_name, CDeviceReport::failed);
+      LogFinishedPass(report_name, CDeviceReport::failed, step);
     }
     if (cancel_requested) break;
 
@@ -505,13 +510,17 @@ int CBlkDev::DoWipe(int hardware) {
       }
       t0 = get_nanotime();
       LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying pass " << i << "/" << n << " started");
+      verify_mismatch = -1;
       result = VerifyPass(fd, buffer, i - 1, start, previous_start, g_wipe_read);
+      step.kind = STEP_VERIFY;
+      step.seconds = elapsed_seconds(t0);
+      step.mismatch = verify_mismatch;
       if (result == 0) {
         LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying pass " << i << "/" << n << " completed in "
-                                     << CTimeStr(elapsed_seconds(t0)).c_str());
-        LogFinishedPass("verifying pass", CDeviceReport::success);
+                                     << CTimeStr((int)step.seconds).c_str());
+        LogFinishedPass("verifying pass", CDeviceReport::success, step);
       } else {
-        LogFinishedPass("verifying pass", CDeviceReport::failed);
+        LogFinishedPass("verifying pass", CDeviceReport::failed, step);
       }
       if (cancel_requested) break;
     }
@@ -643,6 +652,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
       }
     }
     if (k >= 0) {
+      verify_mismatch = (long long)(pos + k);
       LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset "
                                     << pos + k + 1 << ". Data mismatch");
       return -1;

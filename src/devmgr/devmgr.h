@@ -125,6 +125,7 @@ class CBlkDevMgr : public CLockable {
 
   std::vector<CLogDev> log_devices;
   std::string log_device_name;  // kernel name of the disk holding the log
+  bool log_medium_mounted = false;  // AutoSetLogDevice mounted it at /log
 
  private:
   void MonitorLoop();

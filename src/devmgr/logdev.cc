@@ -80,7 +80,7 @@ int CBlkDevMgr::AutoSetLogDevice() {
     if (ScanLogDevices("/log") > 0) {
       int best = GetBestLogDeviceIndex();
       if (best >= 0) {
-        SetLogDevice(log_devices[(size_t)best]);
+        log_medium_mounted = SetLogDevice(log_devices[(size_t)best]) == 0;
         return 0;
       }
     }

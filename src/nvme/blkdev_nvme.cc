@@ -169,14 +169,16 @@ int CBlkDevNvme::HardwareErase() {
   fd_closer node{open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK)};
   int rc = -1;
   if (node.fd >= 0) rc = erase.kind == NVME_ERASE_SANITIZE ? Sanitize(node.fd) : Format(node.fd);
+  cert_step_t step;
+  step.kind = STEP_HW_ERASE;
+  step.seconds = (long long)((get_nanotime() - start) / 1000000000ULL);
   if (rc != 0) {
     LOG_ERROR(g_wipe_log, prefix << what << " failed: " << status_line(rc));
-    LogFinishedPass(pass, CDeviceReport::failed);
+    LogFinishedPass(pass, CDeviceReport::failed, step);
     return rc;
   }
-  LOG_INFO(g_wipe_log,
-           prefix << what << " completed in " << CTimeStr((int)((get_nanotime() - start) / 1000000000ULL)));
-  LogFinishedPass(pass, CDeviceReport::success);
+  LOG_INFO(g_wipe_log, prefix << what << " completed in " << CTimeStr((int)step.seconds));
+  LogFinishedPass(pass, CDeviceReport::success, step);
   // A format may change what the namespace reports.
   CLockWrapper guard(DeviceLock());
   refresh_pending = true;

@@ -1,24 +1,40 @@
 #include "report/report.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <fstream>
+
+#include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
 #include "app/util.h"
 #include "device/blkdev.h"
+#include "scheme/scheme.h"
 
 CDeviceReport::CDeviceReport(const CBlkDev* device) : device(device) {}
 
-void CDeviceReport::hookWipingStarted() { start_time = time(nullptr); }
+void CDeviceReport::hookWipingStarted() {
+  start_time = time(nullptr);
+  // What the drive hid when its queue started: a removal makes them go.
+  hpa_found = device->markers.find(" HPA") != std::string::npos;
+  dco_found = device->markers.find(" DCO") != std::string::npos;
+  CScheme* s = g_scheme.GetDefaultScheme();
+  scheme = s ? s->name : "";
+}
 
-void CDeviceReport::logFinishedPass(std::string name, completion_status_t status) {
+void CDeviceReport::logFinishedPass(std::string name, completion_status_t status, cert_step_t step) {
   LOG_DEBUG(g_dbg_log, device->name << ": pass '" << name << "' is finished, status is " << (int)status);
   int n = next_pass++;
   pass_log << "pass " << n << ": " << name << " is " << wipingStatusText(status) << "\r\n";
   if (status > overall_status) overall_status = status;
+  step.name = name;
+  step.status = status;
+  steps.push_back(step);
 }
 
 const char* CDeviceReport::wipingStatusText(completion_status_t status) {
@@ -38,6 +54,13 @@ int CDeviceReport::getLinesCount(const std::string& text) {
 }
 
 void CDeviceReport::writeToDisk() {
+  time_t now_time = time(nullptr);
+  std::string bytes;
+  bool written = writeReport(now_time, bytes);
+  if (g_log_medium) writeCertificate(now_time, written ? &bytes : nullptr);
+}
+
+bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   const std::string& name = device->name;
   LOG_DEBUG(g_dbg_log, name << ": writting on-disk report");
   auto refuse = [&](const char* why) {
@@ -50,7 +73,7 @@ void CDeviceReport::writeToDisk() {
   sysfs_identity_t now = read_sysfs_identity(name);
   if (!now.found || !(now == device->found_as)) {
     refuse("the drive is gone or another drive has its place");
-    return;
+    return false;
   }
   // A missing node is made from those numbers, never as a plain file: a file
   // in its place would take the report (and the "finished" line) for a disk
@@ -62,15 +85,14 @@ void CDeviceReport::writeToDisk() {
   int fd = g_open(path.c_str(), O_WRONLY);
   if (fd < 0) {
     refuse("the device node cannot be opened");
-    return;
+    return false;
   }
   // A node left from an earlier drive of that name may lead elsewhere.
   if (fstat(fd, &st) != 0 || (S_ISBLK(st.st_mode) && st.st_rdev != makedev(now.major, now.minor))) {
     close(fd);
     refuse("the device node leads to another drive");
-    return;
+    return false;
   }
-  time_t now_time = time(nullptr);
   const char* status = wipingStatusText(overall_status);
   LOG_INFO(g_wipe_log, "Disk-" << name << ": Wiping finished with status: " << status);
   LOG_DEBUG(g_dbg_log, "Disk-" << name << ": start " << (long long)start_time << ", end " << (long long)now_time);
@@ -92,7 +114,7 @@ void CDeviceReport::writeToDisk() {
   out << "X-Lines: " << getLinesCount(text) << "\r\n";
   out << "\r\n";
   out << text;
-  std::string report = out.str();
+  report = out.str();
   report.append(32, '\0');
   size_t done = 0;
   while (done < report.size()) {
@@ -103,6 +125,76 @@ void CDeviceReport::writeToDisk() {
   LOG_DEBUG(g_dbg_log, "Bool value from reporter stream after writing the report: " << (done == report.size()));
   sys_sync();
   close(fd);
+  return done == report.size();
+}
+
+namespace {
+
+// 0, or the error number of the failed step.
+int write_file(const std::string& path, const std::string& bytes) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return errno;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += (size_t)n;
+  }
+  int err = done == bytes.size() ? 0 : (errno ? errno : EIO);
+  // The medium may be pulled out right after the session.
+  if (!err && fsync(fd) != 0) err = errno;
+  if (close(fd) != 0 && !err) err = errno;
+  return err;
+}
+
+}  // namespace
+
+void CDeviceReport::writeCertificate(time_t end, const std::string* report) {
+  cert_record_t r;
+  r.product = get_product_name();
+  std::ifstream info(sys_path("/tmp/sys_info"));
+  for (std::string line; std::getline(info, line);)
+    if (!line.empty()) r.machine.push_back(line);
+  r.name = device->name;
+  r.type = device->type_name;
+  r.vendor = device->vendor;
+  r.model = device->model;
+  cert_split_firmware(device->serial, device->details, r.serial, r.firmware);
+  r.size_bytes = device->size_bytes;
+  r.size_sectors = device->size_sectors;
+  r.sector_size = device->sector_size;
+  r.hpa_found = hpa_found;
+  r.hpa_removed = hpa_removed;
+  r.dco_found = dco_found;
+  r.dco_removed = dco_removed;
+  r.scheme = scheme;
+  r.steps = steps;
+  r.final_status = overall_status;
+  r.debug_only = g_debug_fast;
+  r.start = start_time;
+  r.end = end;
+  r.report_written = report != nullptr;
+  if (report) {
+    r.report_bytes = report->size();
+    r.report_sha256 = sha256_hex(*report);
+  }
+
+  const std::string dir = "/log/certificates", prefix = "Disk-" + device->name + ": ";
+  if (mkdir(sys_path(dir).c_str(), 0755) != 0 && errno != EEXIST) {
+    int err = errno;
+    LOG_ERROR(g_wipe_log, prefix << "certificate could not be written: '" << dir << "': " << strerror(err));
+    return;
+  }
+  std::string stem = dir + "/" + cert_file_stem(r);
+  for (const char* ext : {".json", ".pdf"}) {
+    std::string path = stem + ext;
+    std::string bytes = ext[1] == 'j' ? cert_json(r) : cert_pdf(r);
+    int err = bytes.empty() ? EIO : write_file(sys_path(path), bytes);
+    if (err)
+      LOG_ERROR(g_wipe_log, prefix << "certificate could not be written: '" << path << "': " << strerror(err));
+    else
+      LOG_INFO(g_wipe_log, prefix << "certificate written: '" << path << "'");
+  }
 }
 
 std::ostream& operator<<(std::ostream& os, const CHexCode& c) {

@@ -7,7 +7,7 @@
 # the host, read without mounting (debugfs, e2fsck -n): usb1's boot sector,
 # file system and notes intact, the earlier log followed by this session's,
 # the verbose log and the end-of-session .recovery copy; usb0 and vblk0
-# carry a "success" report and zeros.
+# carry a "success" report and zeros, and their certificates are on usb1.
 . "$(dirname "$0")/lib.bash" "$@"
 for t in mkfs.ext2 debugfs e2fsck; do command -v $t >/dev/null || skip "$t is not installed (e2fsprogs)"; done
 
@@ -93,6 +93,10 @@ for k in "$usb0" "$vblk"; do
   check "usb1: the session log says $k was wiped" \
     in_order "$tmpd/stick-zorvane.log" "Disk-$k: using '1-pass Zeros' scheme" "Disk-$k: wiping pass 1/1 [zero] started" \
       "Disk-$k: verifying pass 1/1 completed in " "Disk-$k: Wiping finished with status: success"
+  for x in json pdf; do stick "$(sed -n "s|.*Disk-$k: certificate written: '/log\(/certificates/[^']*\.$x\)'|\1|p" "$tmpd/stick-zorvane.log")" > "$tmpd/cert.$x"; done
+  check "usb1: $k's certificate, as the session log names it: a valid record of a Clear wipe of $k, and the PDF" python3 -c 'import json, sys, jsonschema
+r = json.load(open(sys.argv[1])); jsonschema.validate(r, json.load(open(sys.argv[2])))
+assert (r["drive"]["name"], r["nist_category"]) == (sys.argv[3], "Clear") and open(sys.argv[4], "rb").read(5) == b"%PDF-"' "$tmpd/cert.json" "$src/tools/certificate.schema.json" "$k" "$tmpd/cert.pdf"
 done
 check "usb1: the session log says nothing was wiped on $usb1" bash -c "! grep -q 'Disk-$usb1: [wW]iping' '$tmpd/stick-zorvane.log'"
 check "usb1: the verbose log is there" bash -c "stick() { debugfs -R \"cat \$1\" '$tmpd/usb1-part' 2>/dev/null; }
