@@ -36,6 +36,7 @@ class CDeviceReport {
   completion_status_t OverallStatus() const { return overall_status; }
   time_t StartTime() const { return start_time; }
   std::string PassLog() const { return pass_log.str(); }
+  const std::vector<cert_step_t>& Steps() const { return steps; }
 
  private:
   const CBlkDev* device;

@@ -194,6 +194,7 @@ TEST_F(AtaDeviceTest, SecurityEraseSequences) {
     EXPECT_EQ(std::string("pass 1: ATA Erase [") + (r.variant ? "pattern" : "zero") + "] is " +
                   (r.erased ? "success" : "failed") + "\r\n",
               dev->report->PassLog());
+    EXPECT_EQ(STEP_HW_ERASE, dev->report->Steps().back().kind);  // what makes a certificate Purge
     if (r.sent.size() > 2 && r.sent[2] == 0xF4) {
       EXPECT_EQ((r.variant ? 240u : 120u) * 60000, drive.log[2].timeout_ms);
     }
