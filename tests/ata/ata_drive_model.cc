@@ -183,21 +183,18 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
     if (r.ok && h->dxfer_direction == SG_DXFER_FROM_DEV && h->dxferp)
       memcpy(h->dxferp, in, h->dxfer_len <= sizeof in ? h->dxfer_len : sizeof in);
     unsigned char* s = h->sbp;
-    if (s && sense_form != SENSE_DESCRIPTOR && h->mx_sb_len >= 22) {
+    if (s && fixed_sense && h->mx_sb_len >= 22) {
       // As libata builds it: the registers in the information and
       // command-specific fields, flags for the upper bytes it cannot hold.
-      bool sat = sense_form == SENSE_FIXED;
       memset(s, 0, h->mx_sb_len);
-      s[0] = sat ? 0xF0 : 0x70;   // VALID, current error, fixed format
+      s[0] = 0x70;                // current error, fixed format
       s[2] = r.ok ? 0x01 : 0x0B;  // RECOVERED ERROR or ABORTED COMMAND
       s[7] = 10, s[13] = r.ok ? 0x1D : 0x00;  // ATA pass-through information available
-      unsigned char* regs = s + (sat ? 3 : 8);
-      unsigned char* csi = s + (sat ? 8 : 16);
-      regs[0] = r.error, regs[1] = r.status, regs[2] = r.device, regs[3] = (unsigned char)r.count;
+      s[8] = r.error, s[9] = r.status, s[10] = r.device, s[11] = (unsigned char)r.count;
       if (c.cdb[1] & 1)  // EXTEND
-        csi[0] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
-      for (int i = 0; i < 3; ++i) csi[1 + i] = (unsigned char)(r.lba >> (8 * i));
-      h->sb_len_wr = sat ? 18 : 20;
+        s[16] = (unsigned char)(0x80 | (r.count >> 8 ? 0x40 : 0) | (r.lba >> 24 ? 0x20 : 0));
+      for (int i = 0; i < 3; ++i) s[17 + i] = (unsigned char)(r.lba >> (8 * i));
+      h->sb_len_wr = 20;
     } else if (s && h->mx_sb_len >= 22) {  // descriptor format, the ATA Status Return descriptor
       const unsigned char head[] = {0x72, (unsigned char)(r.ok ? 0x01 : 0x0B), 0, (unsigned char)(r.ok ? 0x1D : 0),
                                     0, 0, 0, 14, 0x09, 0x0C, 0x01 /* EXTEND */, r.error,

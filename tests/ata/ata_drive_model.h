@@ -38,9 +38,9 @@ class AtaDriveModel {
   std::map<int, uint16_t> word_overrides;  // applied last, before the checksum
 
   uint64_t kernel_size = 0;  // what BLKGETSIZE64 says; 0 = the size when first asked
-  // The ATA pass-through result: descriptor format (D_SENSE), or fixed format
-  // in the SAT layout or 5 bytes further on, as Debian 12's kernel writes it.
-  enum sense_form_e { SENSE_DESCRIPTOR, SENSE_FIXED, SENSE_FIXED_SHIFTED } sense_form = SENSE_DESCRIPTOR;
+  // The ATA pass-through result in fixed format, as Debian 12's kernel writes
+  // it, else in descriptor format (D_SENSE).
+  bool fixed_sense = false;
 
   // ---- sizes: current (visible) max <= native max (HPA) <= DCO max <= factory ----
   uint64_t factory_max = 1000 * 1000 * 2 - 1;  // ~1 GB

@@ -163,20 +163,3 @@ TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
     EXPECT_TRUE(S_ISBLK(st.st_mode) && major(st.st_rdev) == (unsigned)kUnusedMajor) << node;
   }
 }
-
-// {size, log device, selection commands} -> selected.
-TEST_F(DeviceTest, OnlyAWipeableDeviceIsSelected) {
-  const struct {
-    uint64_t size;
-    int log;
-    std::vector<wiping_command_e> cmds;
-    int selected;
-  } rows[] = {{4096, 0, {WIPING_SET, WIPING_TOGGLE}, 0}, {4096, 0, {WIPING_TOGGLE}, 1},
-              {4096, 0, {WIPING_SET, WIPING_CLEAR}, 0}, {4096, 1, {WIPING_SET}, 0}, {0, 0, {WIPING_SET}, 0}};
-  for (auto& r : rows) {
-    RecordingDev dev("zsc", r.size);
-    dev.log_device = r.log;
-    for (auto c : r.cmds) dev.SetWiping(c);
-    EXPECT_EQ(r.selected, dev.wipe_selected);
-  }
-}

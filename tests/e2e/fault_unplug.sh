@@ -11,7 +11,6 @@
 prepare_images
 zv_make_image "$work/disks" usb1
 image_sums > "$work/sums-before"
-date +%s > "$work/time-start"
 setsid "$vm/run-vm" --image "$image" --work "$work" --console pipe --rows 30 --cols 100 \
   --drives "sata0 vblk0 usb0" --hotplug usb1 --throttle usb0:1048576 --timeout 600 -- \
   zv.WIPE_ALL_DISKS=Y zv.USE_NODELAY=Y zv.SCHEME=random zv.VERIFY=Y zv.timeout=400 &
@@ -19,8 +18,7 @@ qemu=$!
 # run-vm leads its own process group: the clean-up ends QEMU with it.
 trap 'kill -- -$qemu 2>/dev/null' EXIT
 
-live() { cat "$work/out/live/zorvane.log" 2>/dev/null; }
-live_debug() { cat "$work/out/live/xdebug.log" 2>/dev/null; }
+live() { grep -qF -- "$2" "$work/out/live/$1" 2>/dev/null; }  # live LOG TEXT: in the log the VM is writing
 wait_for() { # wait_for SECONDS COMMAND...: until the command succeeds or QEMU ends
   local i n=$1; shift
   for ((i = 0; i < n; i++)); do
@@ -30,39 +28,38 @@ wait_for() { # wait_for SECONDS COMMAND...: until the command succeeds or QEMU e
   done
   return 1
 }
-in_live() { live | grep -qF -- "$1"; }
-in_live_debug() { live_debug | grep -qF -- "$1"; }
-monitor() { echo "$1" > "$work/monitor.in"; echo "monitor: $1"; }
+pull() { # pull STICK KNAME SERIAL: QEMU removes it; the program logs the removal
+  echo "device_del ${1}dev" > "$work/monitor.in"
+  check "the program saw $2 go" wait_for 30 live zorvane.log "Disk-$2: QEMU HARDDISK, s/n: $3 device removed."
+}
 
 seen() { [ -n "$(kname "$1")" ]; }
 wait_for 200 seen usb0 || { fail "the VM never listed the first USB stick"; finish; }
-usb0=$(kname usb0) vblk=$(kname vblk0) sata=$(kname sata0)
-wait_for 200 in_live "Wiping task started" || { fail "the wipe never started"; finish; }
+usb0=$(kname usb0)
+wait_for 200 live zorvane.log "Wiping task started" || { fail "the wipe never started"; finish; }
 
-# Plug the second stick in and wait until it has joined the running task.
-monitor "$(cat "$work/hotplug/usb1")"
+# Plug the second stick in and pull it once it has joined the running task.
+cat "$work/hotplug/usb1" > "$work/monitor.in"
 usb1=
 found_usb1() {
-  usb1=$(live | sed -n "s/.*Disk-\([a-z0-9]*\): .*, s\/n: $ZV_USB1_SERIAL usb device detected.*/\1/p" | head -1)
+  usb1=$(sed -n "s/.*Disk-\([a-z0-9]*\): .*, s\/n: $ZV_USB1_SERIAL usb device detected.*/\1/p" "$work/out/live/zorvane.log" | head -1)
   [ -n "$usb1" ]
 }
-if wait_for 60 found_usb1 && wait_for 30 in_live_debug "$usb1: Wipe task. Init"; then
+if wait_for 60 found_usb1 && wait_for 30 live xdebug.log "$usb1: Wipe task. Init"; then
   ok "the stick plugged in during the session ($usb1) joined the running task"
-  monitor "device_del usb1dev"
-  check "the program saw $usb1 go" wait_for 30 in_live "Disk-$usb1: QEMU HARDDISK, s/n: $ZV_USB1_SERIAL device removed."
+  pull usb1 "$usb1" "$ZV_USB1_SERIAL"
 else
   fail "the stick plugged in during the session was not added to the task"
 fi
 
-if in_live "Disk-$usb0: wiping pass 1/1 [random] started" && ! in_live "Disk-$usb0: wiping pass 1/1 completed"; then
+if live zorvane.log "Disk-$usb0: wiping pass 1/1 [random] started" && ! live zorvane.log "Disk-$usb0: wiping pass 1/1 completed"; then
   ok "usb0 ($usb0) is in its wiping pass"
-  monitor "device_del usb0dev"
-  check "the program saw $usb0 go" wait_for 30 in_live "Disk-$usb0: QEMU HARDDISK, s/n: $ZV_USB0_SERIAL device removed."
+  pull usb0 "$usb0" "$ZV_USB0_SERIAL"
 else
   fail "usb0 ($usb0) was not in its wiping pass when it was to be pulled"
 fi
 
-finished() { [ "$(live | grep -cF 'Wiping finished with status')" -ge 2 ]; }
+finished() { [ "$(grep -cF 'Wiping finished with status' "$work/out/live/zorvane.log")" -ge 2 ]; }
 check "the healthy drives finished" wait_for 300 finished
 sleep 3
 cp "$work/console.log" "$work/console-before-quit.log"
@@ -74,7 +71,6 @@ done
 wait $qemu
 rc=$?
 trap - EXIT
-date +%s > "$work/time-end"
 check "the VM powered off after Q (qemu status $rc)" test $rc = 0 -a -f "$work/out/done"
 check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"
 check "nothing on the program's standard error" test ! -s "$work/out/logs/zorvane.stderr"
@@ -104,16 +100,9 @@ fi
 check "the list showed the pulled sticks disconnected" \
   test "$(grep -ao -- '--- disconnected ---' "$work/console-before-quit.log" | wc -l)" -ge 1
 
-# The healthy drives are not held up by the sticks.
-read -r t0 t1 <<< "$(seed_range)"
+# The healthy drives are not held up by the sticks (wipe.sh checks their bytes).
 for d in sata0 vblk0; do
-  k=$(kname "$d")
-  check "$d ($k): the session log gives the result" in_wipe_log "Disk-$k: Wiping finished with status: success"
-  check_report "$d" success || continue
-  case $d in
-    sata0) check_data "$d" zero ;;
-    *) check_data "$d" random "$t0" "$t1" ;;
-  esac
+  check "$d: the session log gives the result" in_wipe_log "Disk-$(kname "$d"): Wiping finished with status: success"
 done
 check "the last checkpoint let everyone through" in_debug_log "session_terminator: all the disks are in this checkpoint now"
 

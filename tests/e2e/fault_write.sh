@@ -23,16 +23,11 @@ check "the session ended by itself" test ! -f "$work/out/timeout"
 t0=$(($(cat "$work/time-start") - 120))
 t1=$(($(cat "$work/time-end") + 120))
 
-k=$(kname vblk0)
-check "three failed writes of the chunk at $bad_chunk" \
-  test "$(wipe_log | grep -cF "Disk-$k: write failed; pass: 1, offset: $bad_chunk, error: Input/output error")" = 3
-check "the verification fails in the unwritten chunk" bash -c "grep -F 'Disk-$k: verifying pass 1 failed at offset ' '$work/out/logs/zorvane.log' | grep -q 'Data mismatch'"
-check "the session log gives the result" in_wipe_log "Disk-$k: Wiping finished with status: failed"
-
-check "the failed write, the two retries and the failed pass, in order" in_order "$work/out/logs/zorvane.log" \
-  "Disk-$k: write failed; pass: 1, offset: $bad_chunk" "Retrying... 2 attempt(s) left." \
-  "Disk-$k: write failed; pass: 1, offset: $bad_chunk" "Retrying... 1 attempt(s) left." \
-  "Disk-$k: write failed; pass: 1, offset: $bad_chunk" "Disk-$k: wiping pass 1 failed."
+k=$(kname vblk0) failed="write failed; pass: 1, offset: $bad_chunk, error: Input/output error"
+check "the kernel's EIO: the write fails three times, then the pass and the drive" in_order "$work/out/logs/zorvane.log" \
+  "Disk-$k: $failed" "Retrying... 2 attempt(s) left." "Disk-$k: $failed" "Retrying... 1 attempt(s) left." \
+  "Disk-$k: $failed" "Disk-$k: wiping pass 1 failed." "Disk-$k: Wiping finished with status: failed"
+check "no fourth attempt" test "$(wipe_log | grep -cF "Disk-$k: $failed")" = 3
 
 img=$(image_of vblk0)
 if check_report vblk0 failed; then
@@ -46,17 +41,9 @@ if check_report vblk0 failed; then
   check "old contents from the next chunk on" cmp -s -i $((bad_chunk + chunk)) "$img" "$work/vblk0.orig"
 fi
 
+# The healthy drive is wiped as usual (its bytes are wipe.sh's to check).
 k=$(kname usb0)
 check "the healthy drive's session log gives success" in_wipe_log "Disk-$k: Wiping finished with status: success"
 check "the healthy drive's log has no failure" bash -c "! grep -F 'Disk-$k: ' '$work/out/logs/zorvane.log' | grep -q 'failed'"
-if check_report usb0 success; then
-  check "the healthy drive's report lists its passes as successful" \
-    test "$(report_field usb0 pass.1)" = "pass 1: wiping pass [random] is success" -a \
-         "$(report_field usb0 pass.2)" = "pass 2: verifying pass is success"
-  check_data usb0 random $t0 $t1
-fi
-for d in $ZV_ALL_DRIVES; do
-  case $d in vblk0|usb0) ;; *) check "$d (not attached) unchanged" unchanged "$d" ;; esac
-done
 
 finish

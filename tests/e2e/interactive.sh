@@ -23,24 +23,17 @@ trap 'tmux kill-session -t "$sess" 2>/dev/null' EXIT
 screen() { tmux capture-pane -p -t "$sess" 2>/dev/null; }
 shot=0
 snapshot() { shot=$((shot + 1)); screen > "$work/screen-$shot-$1.txt"; }
-wait_screen() { # wait_screen EXTENDED-REGEX SECONDS
+wait_until() { # wait_until SECONDS COMMAND...: until the command succeeds or the VM is off
   local i
-  for ((i = 0; i < $2 * 2; i++)); do
-    screen | grep -Eq -- "$1" && return 0
+  for ((i = 0; i < $1 * 2; i++)); do
+    "${@:2}" && return 0
     [ -f "$work/qemu-status" ] && return 1
     sleep 0.5
   done
   return 1
 }
-wait_live_log() { # wait_live_log FIXED-TEXT COUNT SECONDS
-  local i
-  for ((i = 0; i < $3; i++)); do
-    [ "$(grep -cF -- "$1" "$work/out/live/zorvane.log" 2>/dev/null)" -ge "$2" ] && return 0
-    [ -f "$work/qemu-status" ] && return 1
-    sleep 1
-  done
-  return 1
-}
+on_screen() { screen | grep -Eq -- "$1"; }
+wait_screen() { wait_until "$2" on_screen "$1"; }  # wait_screen EXTENDED-REGEX SECONDS
 keys() { tmux send-keys -t "$sess" "$@"; sleep 0.5; }
 # The 1-based list index shown in front of the row that contains TEXT.
 row_index() { screen | grep -F -- "$1" | head -1 | sed -n 's/^ *\([0-9][0-9]*\) .*/\1/p'; }
@@ -81,10 +74,11 @@ else
   snapshot no-countdown
   fail "W did not open the countdown window"
 fi
-wait_live_log "Wiping finished with status" 2 400 || fail "the two drives did not finish within 400 s"
+finished() { [ "$(grep -cF "Wiping finished with status" "$work/out/live/zorvane.log" 2>/dev/null)" -ge 2 ]; }
+wait_until 400 finished || fail "the two drives did not finish within 400 s"
 snapshot finished
 keys q
-for ((i = 0; i < 120; i++)); do [ -f "$work/qemu-status" ] && break; sleep 1; done
+wait_until 120 false
 date +%s > "$work/time-end"
 check "the VM powered off after Q" grep -qx 0 "$work/qemu-status"
 check "the program ended with status 0" grep -qx 0 "$work/out/exit-status"

@@ -63,20 +63,16 @@ run_vm() {
 
 # The kernel name the VM gave a drive, found from what init recorded.
 kname() {
-  local f n
+  local f n serial=ZV_${1^^}_SERIAL
   for f in "$work"/out/peer/*.sysfs; do
     n=$(basename "$f" .sysfs)
-    case $1 in
-      sata0) grep -qs "Serial Number: *$ZV_SATA0_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
-      sata1) grep -qs "Serial Number: *$ZV_SATA1_SERIAL *$" "$work/out/peer/$n.hdparm-I" && { echo "$n"; return; } ;;
-      scsi0) grep -qx "vendor=$ZV_SCSI0_VENDOR *" "$f" && { echo "$n"; return; } ;;
-      usb0|usb1) local serial_var=ZV_${1^^}_SERIAL
-        case $n in sd*) grep -qs "Unit serial number: ${!serial_var}\$" "$work/out/peer/$n.sg_inq" && { echo "$n"; return; } ;; esac ;;
-      sd0) case $n in mmcblk*) echo "$n"; return ;; esac ;;
-      vblk0) case $n in vd*) echo "$n"; return ;; esac ;;
-      cd0) case $n in sr*) echo "$n"; return ;; esac ;;
-      fd0) case $n in fd*) echo "$n"; return ;; esac ;;
-    esac
+    case $1:$n in
+      sata0:*|sata1:*) grep -qs "Serial Number: *${!serial} *$" "$work/out/peer/$n.hdparm-I" ;;
+      scsi0:*) grep -qx "vendor=$ZV_SCSI0_VENDOR *" "$f" ;;
+      usb0:sd*|usb1:sd*) grep -qs "Unit serial number: ${!serial}\$" "$work/out/peer/$n.sg_inq" ;;
+      sd0:mmcblk*|vblk0:vd*|cd0:sr*|fd0:fd*) true ;;
+      *) false ;;
+    esac && { echo "$n"; return; }
   done
 }
 

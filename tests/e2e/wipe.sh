@@ -57,13 +57,13 @@ for d in $ZV_KEPT_DRIVES; do check "$d unchanged, byte for byte" unchanged "$d";
 # The SATA SSD: an ATA device over SCSI/ATA translation, named as hdparm -I
 # reads it, put into standby.
 k=$(kname sata0)
-hd=$work/out/peer/$k.hdparm-I
-hdv() { sed -n "s/^[[:space:]]*$1:[[:space:]]*//p" "$hd" | sed 's/[[:space:]]*$//'; }
+# peer FILE FIELD: a "field: value" line that a peer tool wrote for drive $k.
+peer() { sed -n "s/^[[:space:]]*$2:[[:space:]]*//p" "$work/out/peer/$k.$1" | head -1 | sed 's/[[:space:]]*$//'; }
 check "the kernel answers sata0's ATA pass-through in fixed-format sense (no D_SENSE)" \
   grep -qi "fixed format" "$work/out/peer/$k.sat-sense"
 check "sata0 ($k) is an ATA device over SAT" test "$(device_class "$k")" = ATA-SAT
 check "sata0 is named as hdparm -I names it, with ' SSD' after the model and the firmware after the serial" \
-  in_wipe_log "Disk-$k: $(hdv 'Model Number') SSD, s/n: $(hdv 'Serial Number') firmware: $(hdv 'Firmware Revision') ata device detected."
+  in_wipe_log "Disk-$k: $(peer hdparm-I 'Model Number') SSD, s/n: $(peer hdparm-I 'Serial Number') firmware: $(peer hdparm-I 'Firmware Revision') ata device detected."
 check "sata0 was put into standby (the Standby command completed)" \
   bash -c "grep -F '$k: [Standby] Command complete: 0' '$work/out/logs/xdebug.log' >/dev/null &&
            ! grep -qF '$k: Standby. RunAtaCommand failed' '$work/out/logs/xdebug.log'"
@@ -77,15 +77,14 @@ check "sata1 is never named in the session log" bash -c "! grep -qF 'Disk-$k:' '
 
 # The virtio-scsi disk: a SCSI device named as sg_inq reads it.
 k=$(kname scsi0)
-product=$(sed -n 's/^ *Product identification: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
-serial=$(sed -n 's/^ *Unit serial number: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
+product=$(peer sg_inq 'Product identification') serial=$(peer sg_inq 'Unit serial number')
 check "scsi0 ($k) is a SCSI device" test "$(device_class "$k")" = SCSI
 check "scsi0 is named as sg_inq names it ($product, $serial)" in_wipe_log "Disk-$k: $product, s/n: $serial scsi device detected."
 
 # The USB stick: a USB device (not ATA: QEMU's bridge passes no ATA
 # commands), named as sg_inq and the USB serial number say.
 k=$(kname usb0)
-product=$(sed -n 's/^ *Product identification: *//p' "$work/out/peer/$k.sg_inq" | sed 's/[[:space:]]*$//')
+product=$(peer sg_inq 'Product identification')
 check "usb0 ($k) is a USB device" test "$(device_class "$k")" = USB
 check "usb0 is named as sg_inq names it, with the USB serial number" \
   in_wipe_log "Disk-$k: $product, s/n: $ZV_USB0_SERIAL usb device detected"

@@ -1,7 +1,6 @@
 // An NVMe namespace on the software controller, its node a plain file in a
 // temporary /dev: what initialisation shows, what each erase path and each
-// refusal leaves on the drive, the session log and the report, deallocation,
-// and which names discovery takes for NVMe.
+// refusal leaves on the drive, the session log and the report, deallocation.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,7 +8,6 @@
 #include <memory>
 
 #include "device/device_fixture.h"
-#include "devmgr/blkdev_probe.h"
 #include "nvme/blkdev_nvme.h"
 #include "nvme_drive_model.h"
 #include "support/log_capture.h"
@@ -116,8 +114,6 @@ TEST_F(NvmeDeviceTest, ARefusedEraseIsNamedAndReportedFailed) {
     const char* line;
   } rows[] = {
       {[](NvmeDriveModel& d) { d.refuse[0x80] = 0x084; }, "'Format NVM [user data erase]' failed: format in progress (status 0x084)"},
-      {[](NvmeDriveModel& d) { d.refuse[0x80] = 0x10A; },
-       "'Format NVM [user data erase]' failed: invalid format: the LBA format or protection settings are not supported"},
       {[](NvmeDriveModel& d) { d.sanicap = 1, d.refuse[0x84] = 0x123; },
        "'Sanitize [crypto erase]' failed: sanitize prohibited while the persistent memory region is enabled"},
       {[](NvmeDriveModel& d) { d.sanicap = 1, d.sanitize_end = 3; },
@@ -147,20 +143,6 @@ TEST_F(NvmeDeviceTest, TrimDeallocatesTheWholeNamespace) {
   drive.refuse[0x09] = 0x020;
   EXPECT_NE(0, run_now(*dev, BLKDEV_CMD_TRIM));
   EXPECT_TRUE(cap.Has("nvme0n1: Trim. Dataset Management failed: namespace is write protected"));
-}
-
-TEST(NvmeDiscovery, OnlyNamespaceBlockDevicesAreNvme) {
-  const blkdev_kind_e nvme = BLKDEV_KIND_NVME, other = BLKDEV_KIND_ATA_SAT;  // every probe answers
-  std::pair<const char*, blkdev_kind_e> rows[] = {{"nvme0n1", nvme},  {"nvme12n34", nvme}, {"nvme0n1p1", other},
-                                                  {"nvme0", other},   {"nvme0c0n1", other}, {"nvmen1", other},
-                                                  {"nvme0n", other},  {"mmcblk0", BLKDEV_KIND_MMC}};
-  for (auto& r : rows) {
-    blkdev_facts f;
-    f.name = r.first;
-    EXPECT_EQ(r.second, decide_blkdev_kind(f, [] { return 0; }, [] { return 0; }, [] { return 0; })) << r.first;
-  }
-  std::unique_ptr<CBlkDev> dev(CBlkDevProbe::CreateDevice(BLKDEV_KIND_NVME));
-  EXPECT_NE(nullptr, dynamic_cast<CBlkDevNvme*>(dev.get()));
 }
 
 }  // namespace

@@ -62,14 +62,16 @@ class MainWindowTest : public ::testing::Test {
   bool Shows(const std::string& text) { return VirtualTerminal::All().find(text) != std::string::npos; }
 };
 
-// A row gives size and model ("No media" for an empty reader), the detail
-// pane the part of it an HPA hides; a removed drive's row says so.
+// A row gives size and model ("No media" for an empty reader, which cannot
+// be selected), the detail pane the part of it an HPA hides; a removed
+// drive's row says so.
 TEST_F(MainWindowTest, RowsAndDetailsShowSizeModelHiddenAreaAndState) {
   Drive("sda", 4, "Disk Alpha");
   Drive("sdb", 0, "Card Reader");
   Start();
   EXPECT_EQ("  1 ---- 4.1 MB   Disk Alpha", VirtualTerminal::Row(1).substr(0, 28)) << VirtualTerminal::All();
   EXPECT_EQ("  2 ---- No media Card Reader", VirtualTerminal::Row(2).substr(0, 29));
+  EXPECT_TRUE(Dev(1)->SetWiping(WIPING_SET) == 0 && !Dev(1)->IsSelectedForWiping());
   EXPECT_TRUE(Shows("Capacity: 4.1 MB, 4194304 Bytes, 8192 sectors"));
   EXPECT_FALSE(Shows("Native:"));
   Dev(0)->full_size_bytes = 8 << 20;  // an HPA hides half of the drive
