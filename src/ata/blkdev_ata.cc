@@ -20,20 +20,20 @@ ata_pause_fn_t g_ata_erase_pause = default_erase_pause;
 
 CBlkDevAta::CBlkDevAta(ata_transport_e t) : CBlkDev() {
   if (t == TRANSPORT_SAT)
-    transport = new CSgSatl;
+    transport.reset(new CSgSatl);
   else
-    transport = new CIdeTaskfile;
+    transport.reset(new CIdeTaskfile);
   LOG_INFO(g_dbg_log, (t == TRANSPORT_SAT ? "ATA-SAT device " : "ATA-IDE device ")
-                          << (const void*)this << " cmd=" << (const void*)transport);
+                          << (const void*)this << " cmd=" << (const void*)transport.get());
 }
 
 CBlkDevAta::~CBlkDevAta() {
-  LOG_INFO(g_dbg_log, "Delete ATA device " << (const void*)this << " cmd=" << (const void*)transport);
-  delete transport;
-  transport = nullptr;
+  LOG_INFO(g_dbg_log, "Delete ATA device " << (const void*)this << " cmd=" << (const void*)transport.get());
 }
 
-int CBlkDevAta::OpenNode() { return open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK); }
+unique_fd CBlkDevAta::OpenNode() {
+  return unique_fd(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
+}
 
 void CBlkDevAta::MarkRefresh() {
   CLockWrapper guard(DeviceLock());
@@ -51,24 +51,14 @@ void CBlkDevAta::AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CB
       command_ptr(new CCommandUninterruptible<CBlkDevAta, _cmd_param>(this, fn, param, duration, cmd_name, id)));
 }
 
-namespace {
-// Closes a descriptor on every way out of a function.
-struct fd_closer {
-  int fd;
-  ~fd_closer() {
-    if (fd >= 0) close(fd);
-  }
-};
-}  // namespace
-
 int CBlkDevAta::DoInit(bool verbose) {
   LOG_TRACE(g_dbg_log, "Initializing ATA device " << name);
   if (!transport || name.empty()) return -1;
   const std::string prefix = "Disk-" + name + ": ";
 
-  fd_closer node{OpenNode()};
-  if (node.fd < 0) return -1;
-  int fd = node.fd;
+  unique_fd node = OpenNode();
+  if (!node.valid()) return -1;
+  const int fd = node.get();
 
   // What the interface shows is built here and swapped in at the end, under
   // the device lock: a refresh runs while the interface draws the device.

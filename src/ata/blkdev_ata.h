@@ -3,6 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include <memory>
+
 #include "ata/ata_info.h"
 #include "ata/ata_transport.h"
 #include "device/blkdev.h"
@@ -62,7 +64,7 @@ class CBlkDevAta : public CBlkDev {
   static int CmdStandby(CBlkDevAta* dev, int param);
   static int CmdSmartTest(CBlkDevAta* dev, _cmd_param p);
 
-  CAtaCmdTransport* transport;
+  std::unique_ptr<CAtaCmdTransport> transport;
   CAtaInfo info;
   int32_t packet = 0;
   int32_t lba_level = 0;
@@ -75,8 +77,8 @@ class CBlkDevAta : public CBlkDev {
 
  private:
   // Opens /dev/<name> read-only and non-blocking (creating the node when
-  // missing); -1 with the open failure logged.
-  int OpenNode();
+  // missing); not valid, with the open failure logged, when that fails.
+  unique_fd OpenNode();
   // The queue thread refreshes the device when the current command ends.
   void MarkRefresh();
   void AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, int), int param, int duration,

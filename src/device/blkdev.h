@@ -14,6 +14,7 @@
 
 #include "command/command.h"
 #include "command/lockable.h"
+#include "device/devfile.h"
 #include "report/report.h"
 
 class CDataBuffer;
@@ -96,28 +97,6 @@ struct blkdev_info_t {
   uint64_t full_size_bytes = 0;
   uint64_t bad_sectors = 0;
 };
-
-// A handle on a device node; closes its descriptor when destroyed.
-class CDevFile {
- public:
-  CDevFile() = default;
-  virtual ~CDevFile();
-  // Opens /dev/<name>, creating the node from (major, minor) when missing.
-  // mode: 0 read-only non-blocking, 1 read-only, 2 read-write,
-  // 3 read-write O_DIRECT, 4 and above read-write. 0 on success, 1 on failure.
-  int OpenFile(int major, int minor, const char* name, int mode);
-  void Close();
-  int GetFd() const { return fd; }
-
-  int fd = -1;
-
-  CDevFile(const CDevFile&) = delete;
-  CDevFile& operator=(const CDevFile&) = delete;
-};
-
-// Makes sure /dev/<name> exists (a block node from major, minor) and opens it
-// with `flags`; returns the descriptor or -1 (with the WARN line logged).
-int open_device_node(int major, int minor, const char* name, int flags);
 
 // The lock base is protected, not private: every device class constructs and
 // destroys the virtual base itself, so it must be able to reach it.

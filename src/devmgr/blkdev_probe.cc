@@ -12,6 +12,7 @@
 
 #include "app/log.h"
 #include "app/paths.h"
+#include "app/unique_fd.h"
 #include "app/util.h"
 #include "ata/ata_transport.h"
 #include "ata/blkdev_ata.h"
@@ -168,7 +169,8 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
     if (mknod(node.c_str(), S_IFBLK | 0777, makedev(major, minor)) != 0) {
     }
   }
-  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
+  unique_fd file(open(node.c_str(), O_RDONLY | O_NONBLOCK));
+  const int fd = file.get();
   if (fd < 0) {
     int err = errno;
     LOG_WARN(g_dbg_log, "Could not open device file '" << node << "': " << strerror(err));
@@ -200,6 +202,5 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
   }
   CBlkDev* dev = CreateDevice(kind);
   StoreDetectedDataTo(dev);
-  close(fd);
   return dev;
 }
