@@ -185,9 +185,9 @@ sat_result_t sat_decode_sense(const unsigned char* s) {
       r.lba[3 + i] = s[14 + 2 * i];
     }
   }
-  r.rc = valid ? 0 : 71;
-  if (r.error & 0x04) r.rc = 125;
-  if (r.status & 0x01) r.rc = 5;
+  r.rc = valid ? 0 : EPROTO;
+  if (r.error & 0x04) r.rc = ECANCELED;
+  if (r.status & 0x01) r.rc = EIO;
   return r;
 }
 
