@@ -181,8 +181,8 @@ int CScsiInquiryCmd::Run(int fd, int page) {
   memset(cdb, 0, sizeof cdb);
   int alloc = scsi_build_inquiry_cdb(cdb, page);
   if (alloc < 0) return -1;
-  sg_io_result_t r =
-      sg_io(fd, {cdb, sizeof cdb, SG_DXFER_FROM_DEV, data, (unsigned)alloc, sense, sizeof sense, SCSI_INQUIRY_TIMEOUT_MS});
+  sg_io_result_t r = sg_io(
+      fd, {cdb, sizeof cdb, SG_DXFER_FROM_DEV, data, (unsigned)alloc, sense, sizeof sense, SCSI_INQUIRY_TIMEOUT_MS});
   if (r.rc < 0) {
     LOG_WARN(g_dbg_log, "SG_IO failed: " << strerror(r.error));
     return r.rc;
