@@ -48,7 +48,7 @@ CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new C
   type_name = "NVMe";
 }
 
-CBlkDevNvme::~CBlkDevNvme() {}
+CBlkDevNvme::~CBlkDevNvme() = default;
 
 int CBlkDevNvme::DoInit(bool verbose) {
   LOG_TRACE(g_dbg_log, "Initializing NVMe device " << name);
