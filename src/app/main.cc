@@ -24,6 +24,7 @@ int main() {
   // The log medium is mounted at /log before logging opens its files there.
   // Only the console exists yet.
   g_logdev_text_out = text_out;
+  g_logdev_clear = clear_screen;
   if (g_logfile) {
     // What the search logs goes nowhere yet; log4cplus is not to complain
     // about that on the console.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/unique_fd.h"
+
 std::string g_root_prefix;
 
 // Commands name the real /dev and /log: they never run while the paths point
@@ -27,11 +29,7 @@ int run_shell(const char* cmdline) {
   // Error output inherited from the program would land in the middle of the
   // screen.
   std::string target = sys_path("/tmp/xdebug.log");
-  int fd = open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
-  if (fd < 0)
-    target = "/dev/null";
-  else
-    close(fd);
+  if (!unique_fd(open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644)).valid()) target = "/dev/null";
   std::string wrapped = "{ " + std::string(cmdline) + "\n} 2>>'" + target + "'";
   return g_shell_runner(wrapped.c_str());
 }

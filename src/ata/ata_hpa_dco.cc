@@ -44,20 +44,19 @@ int CBlkDevAta::SendSetMax(int fd, uint64_t max, int vv, uint64_t* readback) {
 
 int CBlkDevAta::ResetHPA(int vv) {
   LOG_TRACE(g_dbg_log, name << ": ---- ResetHPA ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   uint64_t sectors = GetHPASize(fd, lba_level) / 512;
   // A native maximum address of 0 is unusable, and so is a failed query; the
   // operator learns of the failed query, which leaves the area in place.
   if (sectors <= 1) {
     if (sectors == 0) LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
-    close(fd);
     return -1;
   }
   uint64_t max = sectors - 1;
   uint64_t got = 0;
   int rc = SendSetMax(fd, max, vv, &got);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": ResetHPA. RunAtaCommand failed. Code: " << rc);
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
@@ -77,18 +76,17 @@ int CBlkDevAta::ResetHPA(int vv) {
 
 int CBlkDevAta::SetHPA(int vv) {
   LOG_TRACE(g_dbg_log, name << ": ---- SetHPA ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   uint64_t sectors = GetHPASize(fd, lba_level) / 512;
   if (sectors <= 1) {
     LOG_WARN(g_dbg_log, name << ": SetHPA. Bad max address: " << (sectors ? sectors - 1 : 0));
-    close(fd);
     return -1;
   }
   uint64_t max = (sectors - 1) / 2;
   uint64_t got = 0;
   int rc = SendSetMax(fd, max, vv, &got);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SetHPA. RunAtaCommand failed. Code: " << rc);
     return rc;
@@ -129,11 +127,11 @@ uint64_t CBlkDevAta::GetDCOSize(int fd) {
 
 int CBlkDevAta::ResetDCO(int) {
   LOG_TRACE(g_dbg_log, name << ": ---- ResetDCO ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   ata_data cmd = dco_command(DCO_RESTORE);
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": ResetDCO. RunAtaCommand failed. Code: " << rc);
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset DCO");
@@ -148,7 +146,8 @@ int CBlkDevAta::ResetDCO(int) {
 
 int CBlkDevAta::SetDCO(int) {
   LOG_TRACE(g_dbg_log, name << ": ---- SetDCO ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   unsigned char buf[ATA_SECTOR];
   memset(buf, 0, sizeof buf);
@@ -160,7 +159,6 @@ int CBlkDevAta::SetDCO(int) {
   int rc = transport->RunAtaCommand(fd, &id, 0);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SetDCO (identify). RunAtaCommand failed. Code: " << rc);
-    close(fd);
     return rc;
   }
   uint64_t sectors = size_bytes / (sector_size ? sector_size : 512);
@@ -172,7 +170,6 @@ int CBlkDevAta::SetDCO(int) {
   set.out_size = ATA_SECTOR;
   set.buffer = buf;
   rc = transport->RunAtaCommand(fd, &set, 0);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SetDCO (set). RunAtaCommand failed. Code: " << rc);
     return rc;

@@ -21,7 +21,8 @@ int CBlkDevAta::SecurityErase(_cmd_param p) {
   LOG_TRACE(g_dbg_log, name << ": ---- Security Erase ---- ");
   unsigned char block[ATA_SECTOR];
   memset(block, 0, sizeof block);
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) {
     LOG_TRACE(g_dbg_log, name << ": Could not open device. " << strerror(errno));
     return -1;
@@ -33,7 +34,6 @@ int CBlkDevAta::SecurityErase(_cmd_param p) {
   int rc = transport->RunAtaCommand(fd, &set, 0);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SecurityErase. SECURITY SET PASSWORD failed. Code: " << rc);
-    close(fd);
     return rc;
   }
 
@@ -42,7 +42,7 @@ int CBlkDevAta::SecurityErase(_cmd_param p) {
   rc = transport->RunAtaCommand(fd, &prepare, 0);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SecurityErase. SECURITY ERASE PREPARE failed. Code: " << rc);
-    close(fd);
+    node.reset();  // LockDisk opens the node itself
     LockDisk(0);
     return rc;
   }
@@ -52,7 +52,7 @@ int CBlkDevAta::SecurityErase(_cmd_param p) {
   LOG_TRACE(g_dbg_log, name << ": Security Erase. Erasing");
   ata_data erase = password_command(ATA_CMD_SECURITY_ERASE_UNIT, block);
   rc = transport->RunAtaCommand(fd, &erase, 2 * p.seconds);
-  close(fd);
+  node.reset();
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SecurityErase. SECURITY ERASE UNIT failed. Code: " << rc);
     LockDisk(0);
@@ -68,7 +68,8 @@ int CBlkDevAta::LockDisk(int lock) {
   LOG_TRACE(g_dbg_log, name << ": ---- Lock disk ---- ");
   unsigned char block[ATA_SECTOR];
   memset(block, 0, sizeof block);
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) {
     LOG_TRACE(g_dbg_log, name << ": Could not open device. " << strerror(errno));
     return -1;
@@ -78,13 +79,11 @@ int CBlkDevAta::LockDisk(int lock) {
   int rc = transport->RunAtaCommand(fd, &unlock, 0);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": Lock disk. Command failed. Code: " << rc);
-    close(fd);
     return rc;
   }
   MarkRefresh();
   ata_data disable = password_command(ATA_CMD_SECURITY_DISABLE_PASSWORD, block);
   rc = transport->RunAtaCommand(fd, &disable, 0);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": Lock disk-reset password. Command failed. Code: " << rc);
     return rc;

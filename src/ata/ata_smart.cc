@@ -44,7 +44,8 @@ int CBlkDevAta::ParseSmartData(unsigned char* data, blkdev_info_t& into) {
 
 int CBlkDevAta::SmartTest(_cmd_param p) {
   LOG_TRACE(g_dbg_log, name << ": ---- SmartTest ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   ata_data cmd;
   cmd.smart();
@@ -52,7 +53,6 @@ int CBlkDevAta::SmartTest(_cmd_param p) {
   // Captive self-tests: the drive answers when the test has ended.
   cmd.lba[0] = p.variant == 1 ? 0x83 : 0x81;
   int rc = transport->RunAtaCommand(fd, &cmd, p.seconds);
-  close(fd);
   if (rc != 0) {
     LOG_WARN(g_dbg_log, name << ": SmartTest. RunAtaCommand failed. Code: " << rc);
     return rc;
@@ -67,11 +67,11 @@ int CBlkDevAta::SmartTest(_cmd_param p) {
 
 int CBlkDevAta::Standby(int) {
   LOG_TRACE(g_dbg_log, name << ": ---- Standby ---- ");
-  int fd = OpenNode();
+  unique_fd node = OpenNode();
+  const int fd = node.get();
   if (fd < 0) return -1;
   ata_data cmd(ATA_CMD_STANDBY_IMMEDIATE);
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
-  close(fd);
   if (rc != 0)
     LOG_WARN(g_dbg_log, name << ": Standby. RunAtaCommand failed. Code: " << rc);
   else

@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <limits.h>
 #include <linux/hdreg.h>
-#include <scsi/sg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +10,7 @@
 #include "app/log.h"
 #include "app/paths.h"
 #include "ata/ata_info.h"
+#include "device/scsi.h"
 
 static_assert(sizeof(ide_task_request_t) == IDE_TASK_HEADER_SIZE, "taskfile header layout");
 
@@ -185,9 +185,9 @@ sat_result_t sat_decode_sense(const unsigned char* s) {
       r.lba[3 + i] = s[14 + 2 * i];
     }
   }
-  r.rc = valid ? 0 : 71;
-  if (r.error & 0x04) r.rc = 125;
-  if (r.status & 0x01) r.rc = 5;
+  r.rc = valid ? 0 : EPROTO;
+  if (r.error & 0x04) r.rc = ECANCELED;
+  if (r.status & 0x01) r.rc = EIO;
   return r;
 }
 
@@ -272,20 +272,12 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   if (cmd->in_size < 0 || cmd->in_size > ATA_MAX_TRANSFER || cmd->out_size < 0 || cmd->out_size > ATA_MAX_TRANSFER)
     return -1;
 
-  sg_io_hdr_t io;
   unsigned char cdb[16];
-  unsigned char sense[32];
+  unsigned char sense[SCSI_SENSE_LEN];
   memset(data_buf, 0, ATA_MAX_TRANSFER);
-  memset(&io, 0, sizeof io);
   memset(cdb, 0, sizeof cdb);
-  memset(sense, 0, sizeof sense);
-
-  io.interface_id = 'S';
-  io.cmd_len = cdb12 ? 12 : 16;
-  io.mx_sb_len = sizeof sense;
-  io.cmdp = cdb;
-  io.sbp = sense;
-  io.timeout = sat_timeout_ms(timeout);
+  sg_io_request_t req{cdb, (unsigned char)(cdb12 ? 12 : 16), SG_DXFER_NONE, nullptr, 0, sense, sizeof sense,
+                      sat_timeout_ms(timeout)};
   if (cdb12) {
     cdb[0] = 0xA1;
     cdb[3] = (uint8_t)cmd->feature;
@@ -314,38 +306,36 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   cdb[2] = flags[dir];
   switch (dir) {
     case ata_data::DIR_NONE:
-      io.dxfer_direction = SG_DXFER_NONE;
       break;
     case ata_data::DIR_IN:
-      io.dxfer_direction = SG_DXFER_FROM_DEV;
-      io.dxferp = data_buf;
-      io.dxfer_len = (unsigned)cmd->in_size;
+      req.direction = SG_DXFER_FROM_DEV;
+      req.data = data_buf;
+      req.data_len = (unsigned)cmd->in_size;
       break;
     default:
       if (cmd->out_size > 0) {
         if (!cmd->buffer) return -1;
         memcpy(data_buf, cmd->buffer, (size_t)cmd->out_size);
       }
-      io.dxfer_direction = SG_DXFER_TO_DEV;
-      io.dxferp = data_buf;
-      io.dxfer_len = (unsigned)cmd->out_size;
+      req.direction = SG_DXFER_TO_DEV;
+      req.data = data_buf;
+      req.data_len = (unsigned)cmd->out_size;
       break;
   }
 
   const char* form = cdb12 ? "ATA12-SAT" : "ATA16-SAT";
   char line[256];
-  int rc = sys_ioctl(fd, SG_IO, &io);
-  if (rc != 0) {
-    int err = errno;
+  sg_io_result_t io = sg_io(fd, req);
+  if (io.rc != 0) {
     snprintf(line, sizeof line, "%s command (%02X/%02X) failed. %s.", form, cmd->command & 0xFF,
-             cmd->feature & 0xFF, strerror(err));
+             cmd->feature & 0xFF, strerror(io.error));
     LOG_ERROR(g_ll_log, line);
     sat_result_t r = sat_decode_sense(sense);
     log_status_line(r.status, r.error, r.count & 0xFF, r.lba[0], r.lba[1], r.lba[2]);
-    return rc;
+    return io.rc;
   }
   sat_result_t r = sat_decode_sense(sense);
-  rc = r.rc;
+  int rc = r.rc;
   if (rc != 0) {
     int n = snprintf(line, sizeof line, "%s command (%02X/%02X) bad sense: ", form, cmd->command & 0xFF,
                      cmd->feature & 0xFF);

@@ -2,6 +2,7 @@
 // IDE taskfile ioctl and SCSI ATA PASS-THROUGH over SG_IO. Every ioctl goes
 // through sys_ioctl() so tests can answer it with a software drive.
 #pragma once
+#include <errno.h>
 #include <stdint.h>
 
 #include "ata/ata_data.h"
@@ -85,7 +86,7 @@ sat_result_t sat_decode_sense(const unsigned char* sense);
 
 // A 48-bit value that fixed-format sense could not carry and no other command
 // form could read: the transport's result EOVERFLOW.
-constexpr int SAT_VALUE_UNAVAILABLE = 75;
+constexpr int SAT_VALUE_UNAVAILABLE = EOVERFLOW;
 
 // Which transport answered IDENTIFY DEVICE on an open device node.
 enum ata_probe_result_e {

@@ -20,20 +20,20 @@ ata_pause_fn_t g_ata_erase_pause = default_erase_pause;
 
 CBlkDevAta::CBlkDevAta(ata_transport_e t) : CBlkDev() {
   if (t == TRANSPORT_SAT)
-    transport = new CSgSatl;
+    transport.reset(new CSgSatl);
   else
-    transport = new CIdeTaskfile;
+    transport.reset(new CIdeTaskfile);
   LOG_INFO(g_dbg_log, (t == TRANSPORT_SAT ? "ATA-SAT device " : "ATA-IDE device ")
-                          << (const void*)this << " cmd=" << (const void*)transport);
+                          << (const void*)this << " cmd=" << (const void*)transport.get());
 }
 
 CBlkDevAta::~CBlkDevAta() {
-  LOG_INFO(g_dbg_log, "Delete ATA device " << (const void*)this << " cmd=" << (const void*)transport);
-  delete transport;
-  transport = nullptr;
+  LOG_INFO(g_dbg_log, "Delete ATA device " << (const void*)this << " cmd=" << (const void*)transport.get());
 }
 
-int CBlkDevAta::OpenNode() { return open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK); }
+unique_fd CBlkDevAta::OpenNode() {
+  return unique_fd(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
+}
 
 void CBlkDevAta::MarkRefresh() {
   CLockWrapper guard(DeviceLock());
@@ -51,24 +51,13 @@ void CBlkDevAta::AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CB
       command_ptr(new CCommandUninterruptible<CBlkDevAta, _cmd_param>(this, fn, param, duration, cmd_name, id)));
 }
 
-namespace {
-// Closes a descriptor on every way out of a function.
-struct fd_closer {
-  int fd;
-  ~fd_closer() {
-    if (fd >= 0) close(fd);
-  }
-};
-}  // namespace
-
 int CBlkDevAta::DoInit(bool verbose) {
   LOG_TRACE(g_dbg_log, "Initializing ATA device " << name);
   if (!transport || name.empty()) return -1;
-  const std::string prefix = "Disk-" + name + ": ";
 
-  fd_closer node{OpenNode()};
-  if (node.fd < 0) return -1;
-  int fd = node.fd;
+  unique_fd node = OpenNode();
+  if (!node.valid()) return -1;
+  const int fd = node.get();
 
   // What the interface shows is built here and swapped in at the end, under
   // the device lock: a refresh runs while the interface draws the device.
@@ -85,6 +74,22 @@ int CBlkDevAta::DoInit(bool verbose) {
   cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE_HW, true, "Wipe")));
   AddUninterruptible(cmds, &CmdStandby, 0, 1, "Standby", BLKDEV_CMD_STANDBY);
 
+  int rc = ReadIdentity(fd, next, verbose);
+  if (rc != 0) {
+    Publish(next);
+    return rc;
+  }
+  DescribeFeatures(next, verbose);
+  AddHpaDcoCommands(fd, next, verbose);
+  ReadSmart(fd, next);
+  AddSecurityCommands(next, verbose);
+  SetMarkers(next, verbose);
+  Publish(next);
+  return 0;
+}
+
+int CBlkDevAta::ReadIdentity(int fd, blkdev_info_t& next, bool verbose) {
+  const std::string prefix = "Disk-" + name + ": ";
   // IDENTIFY DEVICE, or IDENTIFY PACKET DEVICE for drives that answer only that.
   unsigned char id[512];
   memset(id, 0, sizeof id);
@@ -93,15 +98,9 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (rc != 0) {
     packet = 1;
     rc = transport->Identify(fd, id, 1);
-    if (rc != 0) {
-      Publish(next);
-      return rc;
-    }
+    if (rc != 0) return rc;
   }
-  if (info.init(id, sizeof id) != 0) {
-    Publish(next);
-    return -1;
-  }
+  if (info.init(id, sizeof id) != 0) return -1;
 
   info.get_serial(next.serial);
   info.get_model(next.model);
@@ -135,16 +134,19 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (next.size_bytes != kernel_size)
     LOG_INFO(g_dbg_log,
              name << ": Size mismatch blk=" << next.size_bytes << ", drv=" << kernel_size << " - reboot required");
+  return 0;
+}
 
-  // Feature summary.
+void CBlkDevAta::DescribeFeatures(blkdev_info_t& next, bool verbose) {
+  std::vector<command_ptr>& cmds = next.commands;
+  const std::string prefix = "Disk-" + name + ": ";
   lba_level = info.get_lba_level();
-  int security_level = info.get_security_level();
   std::string features;
   info.get_version_string(features);
   features += " ";
   if (lba_level) features += "LBA48 ";
   if (info.get_smart_level()) features += "SMART ";
-  if (security_level) features += "ERASE ";
+  if (info.get_security_level()) features += "ERASE ";
   if (info.get_dco_level()) features += "DCO ";
   if (info.get_hpa_level()) features += "HPA ";
   if (info.get_trim_level()) {
@@ -154,7 +156,11 @@ int CBlkDevAta::DoInit(bool verbose) {
   if (info.get_sanitize_level()) features += "SANITIZE ";
   if (verbose) LOG_INFO(g_wipe_log, prefix << features);
   next.details.push_back("Features: " + features);
+}
 
+void CBlkDevAta::AddHpaDcoCommands(int fd, blkdev_info_t& next, bool verbose) {
+  std::vector<command_ptr>& cmds = next.commands;
+  const std::string prefix = "Disk-" + name + ": ";
   // Host Protected Area.
   hpa_level = info.get_hpa_level();
   LOG_TRACE(g_dbg_log, name << ": HPA support level: " << hpa_level);
@@ -190,14 +196,15 @@ int CBlkDevAta::DoInit(bool verbose) {
   next.full_size_bytes = next.size_bytes;
   if (dco_size > next.full_size_bytes) next.full_size_bytes = dco_size;
   if (hpa_size > next.full_size_bytes) next.full_size_bytes = hpa_size;
+}
 
-  // SMART status and attributes.
+void CBlkDevAta::ReadSmart(int fd, blkdev_info_t& next) {
   smart_level = info.get_smart_level();
   if (smart_level == 2) {
     ata_data st;
     st.smart();
     st.feature = SMART_RETURN_STATUS;
-    rc = transport->RunAtaCommand(fd, &st, 0);
+    int rc = transport->RunAtaCommand(fd, &st, 0);
     next.details.push_back(rc == 0 && st.smart_ok() ? "S.M.A.R.T. status OK" : "S.M.A.R.T. status BAD");
 
     unsigned char smart_buf[512];
@@ -212,8 +219,13 @@ int CBlkDevAta::DoInit(bool verbose) {
     rc = transport->RunAtaCommand(fd, &rd, 0);
     if (rc == 0 && rd.smart_ok()) ParseSmartData(smart_buf, next);
   }
+}
 
+void CBlkDevAta::AddSecurityCommands(blkdev_info_t& next, bool verbose) {
+  std::vector<command_ptr>& cmds = next.commands;
+  const std::string prefix = "Disk-" + name + ": ";
   // Security state and the drive's own erase.
+  int security_level = info.get_security_level();
   LOG_INFO(g_dbg_log, name << ": security level=" << security_level);
   if (security_level != 0) {
     int lock = info.get_security_lock();
@@ -254,8 +266,10 @@ int CBlkDevAta::DoInit(bool verbose) {
     }
     next.details.push_back(line);
   }
+}
 
-  // Markers beside the device.
+void CBlkDevAta::SetMarkers(blkdev_info_t& next, bool verbose) {
+  const std::string prefix = "Disk-" + name + ": ";
   if (next.size_bytes != kernel_size) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << "Reboot required");
     next.markers += " REBOOT";
@@ -272,8 +286,6 @@ int CBlkDevAta::DoInit(bool verbose) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << next.bad_sectors << " bad sectors detected");
     next.markers += " BB";
   }
-  Publish(next);
-  return 0;
 }
 
 bool CBlkDevAta::SupportsHardwareWipe() {

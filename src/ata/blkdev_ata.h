@@ -3,6 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include <memory>
+
 #include "ata/ata_info.h"
 #include "ata/ata_transport.h"
 #include "device/blkdev.h"
@@ -62,7 +64,7 @@ class CBlkDevAta : public CBlkDev {
   static int CmdStandby(CBlkDevAta* dev, int param);
   static int CmdSmartTest(CBlkDevAta* dev, _cmd_param p);
 
-  CAtaCmdTransport* transport;
+  std::unique_ptr<CAtaCmdTransport> transport;
   CAtaInfo info;
   int32_t packet = 0;
   int32_t lba_level = 0;
@@ -75,8 +77,23 @@ class CBlkDevAta : public CBlkDev {
 
  private:
   // Opens /dev/<name> read-only and non-blocking (creating the node when
-  // missing); -1 with the open failure logged.
-  int OpenNode();
+  // missing); not valid, with the open failure logged, when that fails.
+  unique_fd OpenNode();
+  // The steps of DoInit, each filling `next` (what the interface shows):
+  // IDENTIFY (or IDENTIFY PACKET) with model, serial and sizes; 0 when the
+  // drive answered with valid data.
+  int ReadIdentity(int fd, blkdev_info_t& next, bool verbose);
+  // The feature summary line, and Trim on a drive that trims.
+  void DescribeFeatures(blkdev_info_t& next, bool verbose);
+  // The HPA and DCO sizes and the commands that reset (or, when debugging,
+  // set) them.
+  void AddHpaDcoCommands(int fd, blkdev_info_t& next, bool verbose);
+  // SMART status and attributes.
+  void ReadSmart(int fd, blkdev_info_t& next);
+  // The security state, Unlock disk and the drive's own erase commands.
+  void AddSecurityCommands(blkdev_info_t& next, bool verbose);
+  // The markers beside the device (REBOOT, HPA, DCO, BB).
+  void SetMarkers(blkdev_info_t& next, bool verbose);
   // The queue thread refreshes the device when the current command ends.
   void MarkRefresh();
   void AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CBlkDevAta*, int), int param, int duration,

@@ -1,5 +1,6 @@
 #include "device/blkdev.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -110,20 +111,20 @@ int CBlkDev::SetWiping(wiping_command_e v) {
   return previous;
 }
 
-bool CBlkDev::CanBeWiped() { return scsi_type != 5; }
+bool CBlkDev::CanBeWiped() { return scsi_type != SCSI_TYPE_CDROM; }
 
 bool CBlkDev::SupportsHardwareWipe() { return false; }
 
 int CBlkDev::RunCommand(std::shared_ptr<CCommand> cmd) {
-  if (!cmd) return 22;
+  if (!cmd) return EINVAL;
   CLockWrapper guard(*this);
-  if (current_command && current_command->GetStatus() == CMD_STATUS_RUNNING) return 16;
+  if (current_command && current_command->GetStatus() == CMD_STATUS_RUNNING) return EBUSY;
   current_command = cmd;
   return cmd->Run(false);
 }
 
 int CBlkDev::CommandComplete(const CCommand* cmd) {
-  if (!cmd) return 22;
+  if (!cmd) return EINVAL;
   // Keep the finished command alive until the lock is released; it may be the
   // last reference.
   std::shared_ptr<CCommand> finished;
@@ -162,7 +163,7 @@ int CBlkDev::RunCommandQueue() {
   LOG_INFO(g_dbg_log, name << ": Run command queue");
   if (!IsReady()) {
     LOG_DEBUG(g_dbg_log, name << ": Unable to run commands queue: device is not ready.");
-    return 16;
+    return EBUSY;
   }
   CLockWrapper guard(*this);
   if (queue.empty()) {
@@ -177,7 +178,7 @@ int CBlkDev::RunCommandQueue() {
     guard.Unlock();
     pthread_join(old, nullptr);
     guard.Lock();
-    if (queue_running) return 16;
+    if (queue_running) return EBUSY;
   }
   if (g_dbg_log.isEnabledFor(log4cplus::TRACE_LOG_LEVEL)) {
     LOG_TRACE(g_dbg_log, name << ": Command queue follows:");

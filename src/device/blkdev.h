@@ -14,6 +14,7 @@
 
 #include "command/command.h"
 #include "command/lockable.h"
+#include "device/devfile.h"
 #include "report/report.h"
 
 class CDataBuffer;
@@ -48,13 +49,27 @@ struct sysfs_identity_t {
 };
 sysfs_identity_t read_sysfs_identity(const std::string& name);
 
+// How discovery reached a drive: which probe answered (CBlkDevData::bus).
+enum blkdev_bus_e {
+  BUS_NODE_FAILED = 0,  // the device node failed to open
+  BUS_NONE = 1,         // nothing answered, or no probe was made
+  BUS_USB = 3,          // on a USB bus, not answering ATA over SCSI/ATA translation
+  BUS_ATA_IDE = 4,      // ATA IDENTIFY through the IDE taskfile interface
+  BUS_ATA_SAT = 5,      // ATA IDENTIFY through SCSI/ATA translation
+  BUS_SCSI = 6,         // SCSI INQUIRY
+  BUS_NVME = 7,         // an NVMe namespace
+};
+
+// SCSI peripheral device type of a CD/DVD drive, which is never wiped.
+constexpr int SCSI_TYPE_CDROM = 5;
+
 // Facts about a device filled in by discovery and the device classes.
 class CBlkDevData {
  public:
   int32_t major = 0;
   int32_t minor = 0;
-  int32_t bus = 0;        // which probe reached the drive (3 is USB)
-  int32_t scsi_type = 0;  // SCSI peripheral device type; 5 is CD/DVD
+  int32_t bus = BUS_NODE_FAILED;  // a blkdev_bus_e
+  int32_t scsi_type = 0;          // SCSI peripheral device type (SCSI_TYPE_CDROM)
   int32_t wipe_selected = 0;
   int32_t log_device = 0;
   std::string name;  // kernel name; empty while disconnected
@@ -96,28 +111,6 @@ struct blkdev_info_t {
   uint64_t full_size_bytes = 0;
   uint64_t bad_sectors = 0;
 };
-
-// A handle on a device node; closes its descriptor when destroyed.
-class CDevFile {
- public:
-  CDevFile() = default;
-  virtual ~CDevFile();
-  // Opens /dev/<name>, creating the node from (major, minor) when missing.
-  // mode: 0 read-only non-blocking, 1 read-only, 2 read-write,
-  // 3 read-write O_DIRECT, 4 and above read-write. 0 on success, 1 on failure.
-  int OpenFile(int major, int minor, const char* name, int mode);
-  void Close();
-  int GetFd() const { return fd; }
-
-  int fd = -1;
-
-  CDevFile(const CDevFile&) = delete;
-  CDevFile& operator=(const CDevFile&) = delete;
-};
-
-// Makes sure /dev/<name> exists (a block node from major, minor) and opens it
-// with `flags`; returns the descriptor or -1 (with the WARN line logged).
-int open_device_node(int major, int minor, const char* name, int flags);
 
 // The lock base is protected, not private: every device class constructs and
 // destroys the virtual base itself, so it must be able to reach it.

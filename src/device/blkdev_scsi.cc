@@ -136,39 +136,25 @@ int CBlkDevScsi::Trim_helper_trim_range(const CDevFile& file, unsigned long lba,
   unsigned char block[SCSI_WRITE_SAME_DATA_LEN];
   // A device that cannot unmap writes this block to every block of the range.
   memset(block, 0, sizeof block);
-  memset(sense, 0, sizeof sense);
   scsi_build_write_same16_unmap(cdb, lba, blocks);
-
-  sg_io_hdr_t io;
-  memset(&io, 0, sizeof io);
-  io.interface_id = 'S';
-  io.dxfer_direction = SG_DXFER_TO_DEV;
-  io.cmd_len = sizeof cdb;
-  io.mx_sb_len = sizeof sense;
-  io.dxfer_len = sizeof block;
-  io.dxferp = block;
-  io.cmdp = cdb;
-  io.sbp = sense;
-  io.timeout = SCSI_WRITE_SAME_TIMEOUT_MS;
-
-  if (sys_ioctl(file.GetFd(), SG_IO, &io) < 0) {
-    int err = errno;
-    LOG_ERROR(g_ll_log, "Unable to execute TRIM command on SCSI device: ioctl failed: " << strerror(err));
+  sg_io_result_t r = sg_io(file.GetFd(), {cdb, sizeof cdb, SG_DXFER_TO_DEV, block, sizeof block, sense, sizeof sense,
+                                          SCSI_WRITE_SAME_TIMEOUT_MS});
+  if (r.rc < 0) {
+    LOG_ERROR(g_ll_log, "Unable to execute TRIM command on SCSI device: ioctl failed: " << strerror(r.error));
     return -1;
   }
-  if (io.status == 0) {
+  if (r.status == SCSI_STATUS_GOOD) {
     // GOOD from the device, but the command may still have been lost on the
     // way (host adapter or driver error): that is no discard either.
-    int driver = io.driver_status & 0x0F;  // the low nibble; 0x08 only says sense data came along
-    if (io.host_status != 0 || (driver != 0 && driver != 0x08)) {
+    if (r.transport_failed()) {
       LOG_ERROR(g_ll_log, "Unable to execute TRIM command on SCSI device: host status is "
-                              << CHexCode(io.host_status) << ", driver status is " << CHexCode(io.driver_status));
+                              << CHexCode(r.host_status) << ", driver status is " << CHexCode(r.driver_status));
       return -1;
     }
     return 0;
   }
   LOG_ERROR(g_ll_log, "Unable to execute TRIM command on SCSI device: status code is "
-                          << CHexCode(io.status, scsi_status2txt));
-  if (io.status == 2) log_sense(sense);
+                          << CHexCode(r.status, scsi_status2txt));
+  if (r.status == SCSI_STATUS_CHECK_CONDITION) log_sense(sense);
   return -1;
 }

@@ -7,7 +7,7 @@
 
 #include "app/log.h"
 #include "app/paths.h"
-#include "device/blkdev.h"
+#include "device/devfile.h"
 
 int open_device_node(int major, int minor, const char* name, int flags) {
   if (!name) return -1;
@@ -23,15 +23,6 @@ int open_device_node(int major, int minor, const char* name, int flags) {
   return fd;
 }
 
-CDevFile::~CDevFile() { Close(); }
-
-void CDevFile::Close() {
-  if (fd != -1) {
-    close(fd);
-    fd = -1;
-  }
-}
-
 int CDevFile::OpenFile(int major, int minor, const char* name, int mode) {
   if (!name) return 1;
   int flags;
@@ -42,9 +33,9 @@ int CDevFile::OpenFile(int major, int minor, const char* name, int mode) {
     case 3: flags = O_RDWR | O_DIRECT; break;
     default: flags = O_RDWR; break;
   }
-  Close();
+  reset();
   int d = open_device_node(major, minor, name, flags);
   if (d < 0) return 1;
-  fd = d;
+  reset(d);
   return 0;
 }

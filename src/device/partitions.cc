@@ -57,7 +57,7 @@ int CBlkDev::ReadSector(unsigned long long lba, unsigned char* buf) {
   if (!buf) return -1;
   CDevFile file;
   if (file.OpenFile(major, minor, name.c_str(), 1) != 0) return -1;
-  if (lseek64(file.fd, (off64_t)(lba * 512), SEEK_SET) == (off64_t)-1) return errno;
-  ssize_t got = read(file.fd, buf, 512);
+  if (lseek64(file.GetFd(), (off64_t)(lba * 512), SEEK_SET) == (off64_t)-1) return errno;
+  ssize_t got = read(file.GetFd(), buf, 512);
   return got == 512 ? 0 : -1;
 }

@@ -10,6 +10,39 @@
 #include "app/paths.h"
 #include "app/util.h"
 
+// ---- SG_IO ----
+
+bool sg_io_result_t::transport_failed() const {
+  int driver = driver_status & 0x0F;
+  return host_status != 0 || (driver != 0 && driver != 0x08);
+}
+
+sg_io_result_t sg_io(int fd, const sg_io_request_t& req) {
+  sg_io_hdr_t io;
+  memset(&io, 0, sizeof io);
+  if (req.sense) memset(req.sense, 0, req.sense_len);
+  io.interface_id = 'S';
+  io.dxfer_direction = req.direction;
+  io.cmd_len = req.cdb_len;
+  io.mx_sb_len = req.sense_len;
+  io.dxfer_len = req.data_len;
+  io.dxferp = req.data;
+  io.cmdp = const_cast<unsigned char*>(req.cdb);
+  io.sbp = req.sense;
+  io.timeout = req.timeout_ms;
+  sg_io_result_t r{};
+  r.rc = sys_ioctl(fd, SG_IO, &io);
+  if (r.rc != 0) {
+    r.error = errno;
+    return r;
+  }
+  r.status = io.status;
+  r.host_status = io.host_status;
+  r.driver_status = io.driver_status;
+  r.check = (io.info & SG_INFO_CHECK) != 0;
+  return r;
+}
+
 // ---- texts ----
 
 const char* scsi_status2txt(int status) {
@@ -143,42 +176,18 @@ std::string scsi_vpd_provisioning_text(unsigned char flags) {
 
 // ---- INQUIRY command ----
 
-CScsiInquiryCmd::CScsiInquiryCmd() {
-  memset(data, 0, sizeof data);
-  memset(cdb, 0, sizeof cdb);
-  memset(sense, 0, sizeof sense);
-  memset(&header, 0, sizeof header);
-  header.interface_id = 'S';
-  header.dxfer_direction = SG_DXFER_FROM_DEV;
-  header.cmd_len = sizeof cdb;
-  header.mx_sb_len = sizeof sense;
-  header.dxferp = data;
-  header.cmdp = cdb;
-  header.sbp = sense;
-  header.timeout = 10000;
-}
-
 int CScsiInquiryCmd::Run(int fd, int page) {
   memset(data, 0, sizeof data);
   memset(cdb, 0, sizeof cdb);
   int alloc = scsi_build_inquiry_cdb(cdb, page);
   if (alloc < 0) return -1;
-  memset(sense, 0, sizeof sense);
-  header.dxfer_len = (unsigned)alloc;
-  // Results of an earlier run must not be taken for this one's.
-  header.status = header.masked_status = header.msg_status = 0;
-  header.sb_len_wr = 0;
-  header.host_status = header.driver_status = 0;
-  header.resid = 0;
-  header.duration = 0;
-  header.info = 0;
-  int rc = sys_ioctl(fd, SG_IO, &header);
-  if (rc < 0) {
-    int err = errno;
-    LOG_WARN(g_dbg_log, "SG_IO failed: " << strerror(err));
-    return rc;
+  sg_io_result_t r = sg_io(
+      fd, {cdb, sizeof cdb, SG_DXFER_FROM_DEV, data, (unsigned)alloc, sense, sizeof sense, SCSI_INQUIRY_TIMEOUT_MS});
+  if (r.rc < 0) {
+    LOG_WARN(g_dbg_log, "SG_IO failed: " << strerror(r.error));
+    return r.rc;
   }
-  if (header.info & SG_INFO_CHECK) return -1;
+  if (r.check) return -1;
   if (page != SCSI_INQUIRY_STANDARD && data[1] != page) {
     char hex[8];
     snprintf(hex, sizeof hex, "%02x", page);
@@ -186,11 +195,6 @@ int CScsiInquiryCmd::Run(int fd, int page) {
     return -1;
   }
   return 0;
-}
-
-int scsi_probe_inquiry(int fd) {
-  CScsiInquiryCmd cmd;
-  return cmd.Run(fd, SCSI_INQUIRY_STANDARD);
 }
 
 // ---- WRITE SAME(16) and sense data ----

@@ -3,8 +3,9 @@
 // their data and of sense data; the texts for status codes, sense keys,
 // sense response codes and version descriptors.
 //
-// Every SG_IO call goes through sys_ioctl() (app/paths.h), so tests answer
-// them with byte fixtures.
+// Every SG_IO call of the program (these commands and ATA PASS-THROUGH) is
+// one sg_io() call, which goes through sys_ioctl() (app/paths.h), so tests
+// answer them with byte fixtures.
 #pragma once
 #include <scsi/sg.h>
 #include <stddef.h>
@@ -13,7 +14,39 @@
 #include <string>
 #include <vector>
 
+// ---- SG_IO ----
+
+// One SCSI command for sg_io(): the CDB, the data phase and the sense buffer.
+struct sg_io_request_t {
+  const unsigned char* cdb;
+  unsigned char cdb_len;
+  int direction;  // SG_DXFER_NONE, SG_DXFER_FROM_DEV or SG_DXFER_TO_DEV
+  void* data;     // null (with data_len 0) for no data
+  unsigned data_len;
+  unsigned char* sense;  // cleared before the command goes out
+  unsigned char sense_len;
+  unsigned timeout_ms;
+};
+
+// What came back: the ioctl's own result and, when it ran, the statuses.
+struct sg_io_result_t {
+  int rc;  // the ioctl's result: 0, or not with `error` its errno
+  int error;
+  int status;  // SAM status of the device
+  int host_status, driver_status;
+  bool check;  // SG_INFO_CHECK: device, host adapter or driver reported something
+  // The host adapter or the driver lost the command. The driver status's
+  // low nibble 0x08 only says that sense data came along.
+  bool transport_failed() const;
+};
+
+// Builds the SG_IO header for `req`, runs the ioctl and decodes the result.
+sg_io_result_t sg_io(int fd, const sg_io_request_t& req);
+
 // ---- texts ----
+
+constexpr int SCSI_STATUS_GOOD = 0x00;
+constexpr int SCSI_STATUS_CHECK_CONDITION = 0x02;
 
 // SAM status name; "Reserved" for unassigned values and anything above 64.
 const char* scsi_status2txt(int status);
@@ -40,6 +73,7 @@ constexpr int SCSI_INQUIRY_STANDARD_LEN = 96;
 constexpr int SCSI_INQUIRY_VPD_LEN = 255;
 constexpr int SCSI_INQUIRY_BUFFER = 256;
 constexpr int SCSI_SENSE_LEN = 32;
+constexpr unsigned SCSI_INQUIRY_TIMEOUT_MS = 10000;
 
 enum scsi_vpd_page_e {
   VPD_SUPPORTED_PAGES = 0x00,
@@ -76,26 +110,17 @@ std::string scsi_vpd_provisioning_text(unsigned char flags);
 // VPD B2 byte 5, bit 6: WRITE SAME(16) with the UNMAP bit is supported.
 constexpr unsigned char VPD_LBPWS = 0x40;
 
-// One INQUIRY with its buffers. The header points into the object itself,
-// so it is neither copied nor moved.
+// One INQUIRY with its buffers.
 class CScsiInquiryCmd {
  public:
-  CScsiInquiryCmd();
   // page SCSI_INQUIRY_STANDARD (-1) or a VPD page code; 0 when the device
   // answered (the answer is in `data`), -1 or the ioctl's negative result.
   int Run(int fd, int page);
 
-  unsigned char data[SCSI_INQUIRY_BUFFER];
-  sg_io_hdr_t header;
-  unsigned char cdb[6];
-  unsigned char sense[SCSI_SENSE_LEN];
-
-  CScsiInquiryCmd(const CScsiInquiryCmd&) = delete;
-  CScsiInquiryCmd& operator=(const CScsiInquiryCmd&) = delete;
+  unsigned char data[SCSI_INQUIRY_BUFFER] = {};
+  unsigned char cdb[6] = {};
+  unsigned char sense[SCSI_SENSE_LEN] = {};
 };
-
-// Whether an open device node answers a standard INQUIRY (0 when it does).
-int scsi_probe_inquiry(int fd);
 
 // ---- WRITE SAME(16) and sense data ----
 

@@ -28,7 +28,7 @@ int CBlkDev::Trim() {
     if (fd < 0)
       rc = 1;
     else
-      file.fd = fd;
+      file.reset(fd);
   }
   if (rc != 0) {
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(errno));

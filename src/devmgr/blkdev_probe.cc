@@ -12,6 +12,7 @@
 
 #include "app/log.h"
 #include "app/paths.h"
+#include "app/unique_fd.h"
 #include "app/util.h"
 #include "ata/ata_transport.h"
 #include "ata/blkdev_ata.h"
@@ -52,7 +53,7 @@ CBlkDev* CBlkDevProbe::CreateDevice(blkdev_kind_e kind) {
   return new CBlkDev();
 }
 
-CBlkDevProbe::CBlkDevProbe() { bus = 1; }
+CBlkDevProbe::CBlkDevProbe() { bus = BUS_NONE; }
 
 const char* CBlkDevProbe::type2str(int type) {
   static const char* const names[] = {"Disk",
@@ -81,20 +82,20 @@ const char* CBlkDevProbe::type2str(int type) {
 
 int CBlkDevProbe::ProbeSATL(int fd) {
   int rc = ata_probe_satl(fd);
-  if (rc == 0) bus = 5;
+  if (rc == 0) bus = BUS_ATA_SAT;
   return rc;
 }
 
 int CBlkDevProbe::ProbeIDE(int fd) {
   int rc = ata_probe_ide(fd);
-  if (rc == 0) bus = 4;
+  if (rc == 0) bus = BUS_ATA_IDE;
   return rc;
 }
 
 int CBlkDevProbe::ProbeSCSI(int fd) {
   CScsiInquiryCmd inquiry;
-  int rc = inquiry.Run(fd, -1);
-  if (rc == 0) bus = 6;
+  int rc = inquiry.Run(fd, SCSI_INQUIRY_STANDARD);
+  if (rc == 0) bus = BUS_SCSI;
   return rc;
 }
 
@@ -168,11 +169,12 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
     if (mknod(node.c_str(), S_IFBLK | 0777, makedev(major, minor)) != 0) {
     }
   }
-  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK);
+  unique_fd file(open(node.c_str(), O_RDONLY | O_NONBLOCK));
+  const int fd = file.get();
   if (fd < 0) {
     int err = errno;
     LOG_WARN(g_dbg_log, "Could not open device file '" << node << "': " << strerror(err));
-    bus = 0;
+    bus = BUS_NODE_FAILED;
     return nullptr;
   }
 
@@ -190,16 +192,15 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
   if (kind == BLKDEV_KIND_USB || kind == BLKDEV_KIND_ATA_SAT) {
     if (const char* usb = usb_bus_name(facts.device_path)) {
       type_name = usb;
-      if (kind == BLKDEV_KIND_USB) bus = 3;
+      if (kind == BLKDEV_KIND_USB) bus = BUS_USB;
     }
   }
 
   if (kind == BLKDEV_KIND_NVME) {
     type_name = "NVMe";
-    bus = 7;
+    bus = BUS_NVME;
   }
   CBlkDev* dev = CreateDevice(kind);
   StoreDetectedDataTo(dev);
-  close(fd);
   return dev;
 }

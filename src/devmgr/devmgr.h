@@ -54,10 +54,14 @@ typedef void (*logdev_text_out_fn_t)(int y, int x, const char* text, bool newlin
 typedef int (*logdev_statvfs_fn_t)(const char* path, struct statvfs* st);
 typedef int (*logdev_glob_count_fn_t)(const char* pattern);
 typedef int (*logdev_read_char_fn_t)();
+typedef void (*logdev_clear_fn_t)();
 extern logdev_text_out_fn_t g_logdev_text_out;
 extern logdev_statvfs_fn_t g_logdev_statvfs;
 extern logdev_glob_count_fn_t g_logdev_glob_count;
 extern logdev_read_char_fn_t g_logdev_read_char;
+// Clears the screen before each search round: the interface's clear_screen,
+// set by main; before that nothing.
+extern logdev_clear_fn_t g_logdev_clear;
 
 // Seams of the monitor: its clock (seconds since the epoch, used for the
 // 30-second rules) and its one-second pause between listing and acting.

@@ -20,11 +20,6 @@
 #include "app/paths.h"
 #include "devmgr/devmgr.h"
 
-// Only clear() is wanted from curses here; its macros would clash with the
-// containers' clear().
-#define NCURSES_NOMACROS
-#include <curses.h>
-
 namespace {
 
 // What text_out does before the screen exists.
@@ -44,6 +39,8 @@ int glob_count(const char* pattern) {
 }
 
 int read_char() { return getchar(); }
+
+void no_clear() {}
 
 bool contains_nocase(const std::string& haystack, const char* needle) {
   std::string h = haystack;
@@ -73,10 +70,11 @@ logdev_text_out_fn_t g_logdev_text_out = console_text_out;
 logdev_statvfs_fn_t g_logdev_statvfs = ::statvfs;
 logdev_glob_count_fn_t g_logdev_glob_count = glob_count;
 logdev_read_char_fn_t g_logdev_read_char = read_char;
+logdev_clear_fn_t g_logdev_clear = no_clear;
 
 int CBlkDevMgr::AutoSetLogDevice() {
   for (;;) {
-    clear();  // nothing happens while curses is not started
+    g_logdev_clear();
     if (ScanLogDevices("/log") > 0) {
       int best = GetBestLogDeviceIndex();
       if (best >= 0) {

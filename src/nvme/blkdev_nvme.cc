@@ -27,13 +27,6 @@ class CNvmeEraseCommand : public CInterruptibleCommand<CBlkDevNvme> {
   int do_real_job_here() override { return device->HardwareErase(); }
 };
 
-struct fd_closer {
-  int fd;
-  ~fd_closer() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 // "invalid field in command (status 0x002)"
 std::string status_line(int rc) {
   if (rc == NVME_ERASE_TIMED_OUT) return "still running when the time allowed was over";
@@ -55,14 +48,14 @@ CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new C
   type_name = "NVMe";
 }
 
-CBlkDevNvme::~CBlkDevNvme() { delete transport; }
+CBlkDevNvme::~CBlkDevNvme() = default;
 
 int CBlkDevNvme::DoInit(bool verbose) {
   LOG_TRACE(g_dbg_log, "Initializing NVMe device " << name);
   if (name.empty()) return -1;
   const std::string prefix = "Disk-" + name + ": ";
-  fd_closer node{open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK)};
-  if (node.fd < 0) return -1;
+  unique_fd node(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
+  if (!node.valid()) return -1;
 
   // Until the drive answers, the device keeps what sysfs said.
   blkdev_info_t next;
@@ -75,13 +68,13 @@ int CBlkDevNvme::DoInit(bool verbose) {
   cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
   cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE_HW, true, "Wipe")));
 
-  int id = transport->NamespaceId(node.fd);
+  int id = transport->NamespaceId(node.get());
   nsid = id > 0 ? (uint32_t)id : nsid_from_name(name);
 
   alignas(4096) unsigned char page[NVME_IDENTIFY_SIZE];
   memset(page, 0, sizeof page);
   nvme_admin_cmd cmd = nvme_identify_cmd(NVME_IDENTIFY_CNS_CTRL, 0, page);
-  int rc = transport->Admin(node.fd, cmd);
+  int rc = transport->Admin(node.get(), cmd);
   erase = nvme_erase_plan_t();
   ctrl = nvme_ctrl_info_t();
   std::string features;
@@ -105,7 +98,7 @@ int CBlkDevNvme::DoInit(bool verbose) {
 
   memset(page, 0, sizeof page);
   cmd = nvme_identify_cmd(NVME_IDENTIFY_CNS_NS, nsid, page);
-  rc = transport->Admin(node.fd, cmd);
+  rc = transport->Admin(node.get(), cmd);
   ns = nvme_ns_info_t();
   if (rc == 0) ns = nvme_decode_id_ns(page);
   if (rc != 0 || ns.lba_bytes == 0) {
@@ -130,7 +123,7 @@ int CBlkDevNvme::DoInit(bool verbose) {
 
   memset(page, 0, sizeof page);
   cmd = nvme_get_log_cmd(NVME_LOG_LID_SMART, NVME_NSID_ALL, page, NVME_LOG_SIZE);
-  rc = transport->Admin(node.fd, cmd);
+  rc = transport->Admin(node.get(), cmd);
   if (rc != 0) {
     if (verbose) LOG_WARN(g_wipe_log, prefix << "health log not available: " << status_line(rc));
     next.details.push_back("Health: not available");
@@ -166,9 +159,9 @@ int CBlkDevNvme::HardwareErase() {
   const std::string pass = std::string("NVMe ") + erase.name;
   LOG_INFO(g_wipe_log, prefix << what << " started");
   uint64_t start = get_nanotime();
-  fd_closer node{open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK)};
+  unique_fd node(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
   int rc = -1;
-  if (node.fd >= 0) rc = erase.kind == NVME_ERASE_SANITIZE ? Sanitize(node.fd) : Format(node.fd);
+  if (node.valid()) rc = erase.kind == NVME_ERASE_SANITIZE ? Sanitize(node.get()) : Format(node.get());
   cert_step_t step;
   step.kind = STEP_HW_ERASE;
   step.seconds = (long long)((get_nanotime() - start) / 1000000000ULL);

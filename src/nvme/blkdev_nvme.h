@@ -4,6 +4,8 @@
 #pragma once
 #include <stdint.h>
 
+#include <memory>
+
 #include "device/blkdev.h"
 #include "nvme/nvme_codec.h"
 #include "nvme/nvme_transport.h"
@@ -35,7 +37,7 @@ class CBlkDevNvme : public CBlkDev {
   // The drive's own erase chosen at initialisation; 0 when it reported success.
   int HardwareErase();
 
-  CNvmeTransport* transport;
+  std::unique_ptr<CNvmeTransport> transport;
   nvme_ctrl_info_t ctrl;
   nvme_ns_info_t ns;
   uint32_t nsid = 1;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <new>
 
+#include "app/unique_fd.h"
 #include "command/command.h"
 
 CLineCache::~CLineCache() { delete[] buffer; }
@@ -84,9 +85,8 @@ int CLogReader::SetSource(const char* path, int width) {
     wrap_width = width;
   }
   if (path) {
-    int fd = open(path, O_RDONLY);
-    if (fd < 0) return errno;
-    close(fd);
+    unique_fd file(open(path, O_RDONLY));
+    if (!file.valid()) return errno;
   }
   // The monitor takes the reader lock while it parses: stop it first.
   StopMonitor();
@@ -141,7 +141,8 @@ void* CLogReader::FileMonitor(void* arg) {
 
 int CLogReader::ParseLog() {
   // The source changes only while the monitor is stopped.
-  int fd = open(source.c_str(), O_RDONLY);
+  unique_fd file(open(source.c_str(), O_RDONLY));
+  const int fd = file.get();
   if (fd < 0) return errno;
   off_t size = lseek(fd, 0, SEEK_END);
   {
@@ -149,7 +150,6 @@ int CLogReader::ParseLog() {
     if (size < parsed_offset || size < file_size_seen) {
       // Truncated or replaced: start again from the beginning.
       ResetCacheNoLock();
-      close(fd);
       return 0;
     }
     file_size_seen = size;
@@ -175,7 +175,6 @@ int CLogReader::ParseLog() {
     // An unfinished last line: wait for the rest of it on a later pass.
     if (r == 0 && parsed_offset == before) break;
   }
-  close(fd);
   return result;
 }
 
@@ -249,7 +248,8 @@ int CLogReader::GetLine(size_t n, std::string& text) {
     // Older than the monitor caches: read it back from the nearest indexed line.
     size_t k = n / kIndexStep;
     if (k < line_index.size() && line_index[k] < file_size_seen) {
-      int fd = open(source.c_str(), O_RDONLY);
+      unique_fd file(open(source.c_str(), O_RDONLY));
+      const int fd = file.get();
       if (fd < 0) return errno;
       SwitchReadCache();
       off_t off = line_index[k];
@@ -265,11 +265,7 @@ int CLogReader::GetLine(size_t n, std::string& text) {
         size_t room = c->size - c->fill;
         size_t want = std::min((size_t)(file_size_seen - off), room);
         ssize_t got = pread(fd, c->buffer + c->fill, want, off);
-        if (got < 0) {
-          int e = errno;
-          close(fd);
-          return e;
-        }
+        if (got < 0) return errno;
         if (got == 0) break;
         size_t consumed = ScanChunk(*c, (size_t)got, line_no, off, nullptr);
         off += (off_t)consumed;
@@ -280,7 +276,6 @@ int CLogReader::GetLine(size_t n, std::string& text) {
           if (consumed == 0) break;
         }
       }
-      close(fd);
       if (c->valid && c->GetLine(n)) found = c;
     }
   }

@@ -144,6 +144,8 @@ void text_out(int y, int x, const char* text, bool newlines) {
   if (text) mvwprintw(stdscr, y, x, "%s", text);
 }
 
+void clear_screen() { clear(); }
+
 CHeaderWindow::~CHeaderWindow() {
   if (win) delwin(win);
 }

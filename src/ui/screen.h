@@ -97,6 +97,8 @@ void pretty_strout(WINDOW* w, int y, int x, const char* text);
 std::vector<std::pair<std::string, bool>> markup_segments(const char* text);
 // Prints on the standard screen, or on standard output before Init.
 void text_out(int y, int x, const char* text, bool newlines);
+// Clears the standard screen (curses clear; nothing happens before Init).
+void clear_screen();
 
 // The one-line header: product name, clock and the maker's address.
 class CHeaderWindow : public CGenericWnd {
