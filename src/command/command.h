@@ -30,6 +30,13 @@ enum blkdev_command_t : int32_t {
   BLKDEV_CMD_TERMINATOR = 20,
 };
 
+// The commands that overwrite or erase the drive: one that never ran must
+// leave a failed pass in the report, or the drive would be called wiped.
+inline bool overwrites_drive(blkdev_command_t id) {
+  return id == BLKDEV_CMD_WIPE || id == BLKDEV_CMD_WIPE_HW || id == BLKDEV_CMD_ATA_ERASE_ZERO ||
+         id == BLKDEV_CMD_ATA_ERASE_PATTERN;
+}
+
 // Command status values; the device queue and the interface compare against them.
 enum command_status_e : int32_t {
   CMD_STATUS_IDLE = 0,           // never started, or finished

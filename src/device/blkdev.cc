@@ -287,8 +287,7 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
     // A wipe or erase stopped before it began has no pass of its own: the
     // report must not call the drive wiped.
     for (auto& c : queue)
-      if (c && (c->id == BLKDEV_CMD_WIPE || c->id == BLKDEV_CMD_WIPE_HW || c->id == BLKDEV_CMD_ATA_ERASE_ZERO ||
-                c->id == BLKDEV_CMD_ATA_ERASE_PATTERN)) {
+      if (c && overwrites_drive(c->id)) {
         report->logFinishedPass("wiping", CDeviceReport::failed);
         break;
       }

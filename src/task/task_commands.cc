@@ -57,6 +57,7 @@ int CProxyCommand::Run(bool sync) {
   if (!cmd) {
     LOG_ERROR(g_dbg_log, name << ": Proxy command: command '" << (int)id << "' is not found on device '"
                               << device->name << "'");
+    if (overwrites_drive(id)) device->LogFinishedPass("wiping", CDeviceReport::failed);
     return -2;
   }
   LOG_INFO(g_dbg_log, name << ": Proxy command: starting with sync=" << (sync ? 1 : 0));
