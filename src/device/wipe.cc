@@ -119,50 +119,23 @@ int CBlkDev::DoWipe(int hardware) {
       break;
     }
     int start = (int)time(nullptr);
-    {
-      CLockWrapper guard(DeviceLock());
-      snprintf(progress_label, sizeof progress_label, "Wiping %d/%d", i, n);
-      percent = 0;
-    }
-    uint64_t t0 = get_nanotime();
     char pass_name[64];
     pass_name[0] = 0;
     scheme->PrintPassName(i - 1, pass_name, sizeof pass_name);
-    LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping pass " << i << "/" << n << " [" << pass_name << "] started");
+    uint64_t t0 = BeginPhase("Wiping", "wiping", i, n, std::string(" [") + pass_name + "]");
     result = WipePass(fd, buffer, i - 1, start, previous_start, g_wipe_write);
-    std::string report_name = std::string("wiping pass [") + pass_name + "]";
     cert_step_t step;
     step.scheme_pass = i;
-    step.seconds = elapsed_seconds(t0);
-    if (result == 0) {
-      LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping pass " << i << "/" << n << " completed in "
-                                   << CTimeStr((int)step.seconds).c_str());
-      LogFinishedPass(report_name, CDeviceReport::success, step);
-    } else {
-      LogFinishedPass(report_name, CDeviceReport::failed, step);
-    }
+    EndPhase("wiping", i, n, result, std::string("wiping pass [") + pass_name + "]", step, t0);
     if (cancel_requested) break;
 
     if (g_scheme.verify && scheme->passes[i - 1].verify) {
-      {
-        CLockWrapper guard(DeviceLock());
-        snprintf(progress_label, sizeof progress_label, "Verifying %d/%d", i, n);
-        percent = 0;
-      }
-      t0 = get_nanotime();
-      LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying pass " << i << "/" << n << " started");
+      t0 = BeginPhase("Verifying", "verifying", i, n, "");
       verify_mismatch = -1;
       result = VerifyPass(fd, buffer, i - 1, start, previous_start, g_wipe_read);
       step.kind = STEP_VERIFY;
-      step.seconds = elapsed_seconds(t0);
       step.mismatch = verify_mismatch;
-      if (result == 0) {
-        LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying pass " << i << "/" << n << " completed in "
-                                     << CTimeStr((int)step.seconds).c_str());
-        LogFinishedPass("verifying pass", CDeviceReport::success, step);
-      } else {
-        LogFinishedPass("verifying pass", CDeviceReport::failed, step);
-      }
+      EndPhase("verifying", i, n, result, "verifying pass", step, t0);
       if (cancel_requested) break;
     }
     previous_start = start;
@@ -173,6 +146,43 @@ int CBlkDev::DoWipe(int hardware) {
   delete buffer;
   close(fd);
   return result;
+}
+
+uint64_t CBlkDev::BeginPhase(const char* label, const char* verb, int i, int n, const std::string& detail) {
+  {
+    CLockWrapper guard(DeviceLock());
+    snprintf(progress_label, sizeof progress_label, "%s %d/%d", label, i, n);
+    percent = 0;
+  }
+  uint64_t t0 = get_nanotime();
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " pass " << i << "/" << n << detail << " started");
+  return t0;
+}
+
+void CBlkDev::EndPhase(const char* verb, int i, int n, int result, const std::string& report_name, cert_step_t step,
+                       uint64_t t0) {
+  step.seconds = elapsed_seconds(t0);
+  if (result == 0) {
+    LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " pass " << i << "/" << n << " completed in "
+                                 << CTimeStr((int)step.seconds).c_str());
+    LogFinishedPass(report_name, CDeviceReport::success, step);
+  } else {
+    LogFinishedPass(report_name, CDeviceReport::failed, step);
+  }
+}
+
+bool CBlkDev::PassProgress(const char* verb, int pass, uint64_t pos, uint64_t done, uint64_t total, uint64_t t0) {
+  uint64_t speed_now = pass_speed(pos, t0);
+  {
+    CLockWrapper guard(DeviceLock());
+    if (pos == done) speed = speed_now;
+    speed = (speed_now + speed) >> 1;
+    percent = (double)pos * 100.0 / (double)size_bytes;
+    eta = speed ? (int32_t)((total - pos) / speed) : 0;
+  }
+  if (!cancel_requested) return false;
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " cancelled at pass " << pass + 1 << ", offset " << pos);
+  return true;
 }
 
 int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previous_start,
@@ -212,18 +222,7 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
 
     uint64_t done = g_debug_fast ? chunk : (uint64_t)written;
     pos += done;
-    uint64_t speed_now = pass_speed(pos, t0);
-    {
-      CLockWrapper guard(DeviceLock());
-      if (pos == done) speed = speed_now;
-      speed = (speed_now + speed) >> 1;
-      percent = (double)pos * 100.0 / (double)size_bytes;
-      eta = speed ? (int32_t)((total - pos) / speed) : 0;
-    }
-    if (cancel_requested) {
-      LOG_INFO(g_wipe_log, "Disk-" << name << ": wiping cancelled at pass " << pass + 1 << ", offset " << pos);
-      return 1;
-    }
+    if (PassProgress("wiping", pass, pos, done, total, t0)) return 1;
     slot = next_slot;
   }
   return 0;
@@ -300,18 +299,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     }
 
     pos += done;
-    uint64_t speed_now = pass_speed(pos, t0);
-    {
-      CLockWrapper guard(DeviceLock());
-      if (pos == done) speed = speed_now;
-      speed = (speed_now + speed) >> 1;
-      percent = (double)pos * 100.0 / (double)size_bytes;
-      eta = speed ? (int32_t)((total - pos) / speed) : 0;
-    }
-    if (cancel_requested) {
-      LOG_INFO(g_wipe_log, "Disk-" << name << ": verifying cancelled at pass " << pass + 1 << ", offset " << pos);
-      return 1;
-    }
+    if (PassProgress("verifying", pass, pos, done, total, t0)) return 1;
   }
   return 0;
 }
