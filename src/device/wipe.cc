@@ -22,6 +22,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "app/unique_fd.h"
 #include "app/util.h"
 #include "device/blkdev.h"
 #include "device/chunk_pipeline.h"
@@ -77,7 +78,7 @@ int CBlkDev::DoWipe(int hardware) {
   if (rc != 0) return rc;
 
   CScheme* scheme = g_scheme.GetDefaultScheme();
-  CDataBuffer* buffer = scheme ? CDataBuffer::Create(scheme, 0) : nullptr;
+  std::unique_ptr<CDataBuffer> buffer(scheme ? CDataBuffer::Create(scheme, 0) : nullptr);
   cancel_requested = false;
   // A wipe that cannot begin still leaves a failed pass on the report: with
   // no pass at all the report would call an untouched drive a success.
@@ -92,7 +93,6 @@ int CBlkDev::DoWipe(int hardware) {
       }
     else
       LogFinishedPass("wiping", CDeviceReport::failed);
-    delete buffer;
     return rc;
   };
   if (!scheme || !buffer) {
@@ -100,8 +100,8 @@ int CBlkDev::DoWipe(int hardware) {
     return not_started(-1);
   }
 
-  int fd = open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT);
-  if (fd < 0) {
+  unique_fd fd(open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT));
+  if (!fd.valid()) {
     int err = errno;
     LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(err));
     return not_started(1);
@@ -123,7 +123,7 @@ int CBlkDev::DoWipe(int hardware) {
     pass_name[0] = 0;
     scheme->PrintPassName(i - 1, pass_name, sizeof pass_name);
     uint64_t t0 = BeginPhase("Wiping", "wiping", i, n, std::string(" [") + pass_name + "]");
-    result = WipePass(fd, buffer, i - 1, start, previous_start, g_wipe_write);
+    result = WipePass(fd.get(), buffer.get(), i - 1, start, previous_start, g_wipe_write);
     cert_step_t step;
     step.scheme_pass = i;
     EndPhase("wiping", i, n, result, std::string("wiping pass [") + pass_name + "]", step, t0);
@@ -132,7 +132,7 @@ int CBlkDev::DoWipe(int hardware) {
     if (g_scheme.verify && scheme->passes[i - 1].verify) {
       t0 = BeginPhase("Verifying", "verifying", i, n, "");
       verify_mismatch = -1;
-      result = VerifyPass(fd, buffer, i - 1, start, previous_start, g_wipe_read);
+      result = VerifyPass(fd.get(), buffer.get(), i - 1, start, previous_start, g_wipe_read);
       step.kind = STEP_VERIFY;
       step.mismatch = verify_mismatch;
       EndPhase("verifying", i, n, result, "verifying pass", step, t0);
@@ -143,8 +143,6 @@ int CBlkDev::DoWipe(int hardware) {
 
   cancel_requested = false;
   sys_sync();
-  delete buffer;
-  close(fd);
   return result;
 }
 
