@@ -226,6 +226,16 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   CLockable& DeviceLock() { return *this; }
 
  private:
+  // The phases of a wipe (a pass, or its verification; wipe.cc): the
+  // start shown to the interface ("Wiping 1/3") and logged, the end logged
+  // and recorded in the report (`step` with the phase's time), and the
+  // progress of a pass at `pos` after `done` more bytes, true (logged)
+  // when it is cancelled.
+  uint64_t BeginPhase(const char* label, const char* verb, int i, int n, const std::string& detail);
+  void EndPhase(const char* verb, int i, int n, int result, const std::string& report_name, cert_step_t step,
+                uint64_t t0);
+  bool PassProgress(const char* verb, int pass, uint64_t pos, uint64_t done, uint64_t total, uint64_t t0);
+
   // Queue thread bookkeeping: a queue thread that was given up by
   // ClearCommandQueue sees a newer generation and leaves the device alone.
   unsigned queue_generation = 0;

@@ -12,6 +12,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "app/unique_fd.h"
 #include "app/util.h"
 #include "device/blkdev.h"
 #include "scheme/scheme.h"
@@ -82,14 +83,13 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   std::string path = sys_path("/dev/" + name);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(now.major, now.minor));
-  int fd = g_open(path.c_str(), O_WRONLY);
-  if (fd < 0) {
+  unique_fd fd(g_open(path.c_str(), O_WRONLY));
+  if (!fd.valid()) {
     refuse("the device node cannot be opened");
     return false;
   }
   // A node left from an earlier drive of that name may lead elsewhere.
-  if (fstat(fd, &st) != 0 || (S_ISBLK(st.st_mode) && st.st_rdev != makedev(now.major, now.minor))) {
-    close(fd);
+  if (fstat(fd.get(), &st) != 0 || (S_ISBLK(st.st_mode) && st.st_rdev != makedev(now.major, now.minor))) {
     refuse("the device node leads to another drive");
     return false;
   }
@@ -118,13 +118,12 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   report.append(32, '\0');
   size_t done = 0;
   while (done < report.size()) {
-    ssize_t n = pwrite(fd, report.data() + done, report.size() - done, (off_t)done);
+    ssize_t n = pwrite(fd.get(), report.data() + done, report.size() - done, (off_t)done);
     if (n <= 0) break;
     done += (size_t)n;
   }
   LOG_DEBUG(g_dbg_log, "Bool value from reporter stream after writing the report: " << (done == report.size()));
   sys_sync();
-  close(fd);
   return done == report.size();
 }
 
@@ -132,18 +131,18 @@ namespace {
 
 // 0, or the error number of the failed step.
 int write_file(const std::string& path, const std::string& bytes) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) return errno;
+  unique_fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  if (!fd.valid()) return errno;
   size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n <= 0) break;
     done += (size_t)n;
   }
   int err = done == bytes.size() ? 0 : (errno ? errno : EIO);
   // The medium may be pulled out right after the session.
-  if (!err && fsync(fd) != 0) err = errno;
-  if (close(fd) != 0 && !err) err = errno;
+  if (!err && fsync(fd.get()) != 0) err = errno;
+  if (::close(fd.release()) != 0 && !err) err = errno;
   return err;
 }
 
