@@ -1,18 +1,18 @@
 // A mutex holder and its scoped guard.
 #pragma once
-#include <pthread.h>
+#include <mutex>
 
 class CLockable {
  public:
-  CLockable() { pthread_mutex_init(&mutex, nullptr); }
-  virtual ~CLockable() { pthread_mutex_destroy(&mutex); }
+  CLockable() = default;
+  virtual ~CLockable() = default;
   CLockable(const CLockable&) = delete;
   CLockable& operator=(const CLockable&) = delete;
-  void Lock() { pthread_mutex_lock(&mutex); }
-  void Unlock() { pthread_mutex_unlock(&mutex); }
+  void Lock() { mutex.lock(); }
+  void Unlock() { mutex.unlock(); }
 
  private:
-  pthread_mutex_t mutex;
+  std::mutex mutex;
 };
 
 template <class T>

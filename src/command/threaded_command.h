@@ -11,14 +11,15 @@
 // PrintWipingStatus(char*, int), CancelWipe(), CommandComplete(const CCommand*);
 // CWipeCommand also needs Wipe() and WipeHW(), CTrimCommand needs Trim().
 #pragma once
-#include <pthread.h>
 #include <stdio.h>
 #include <time.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/log.h"
 #include "app/util.h"
@@ -64,15 +65,15 @@ class CThreadedCommandBase : public CCommand, private CLockable {
     return GetStatus();
   }
 
-  // Starts the command thread on `entry`; the common part of Run().
-  int StartThread(bool sync, void* (*entry)(void*), const std::string& name) {
-    pthread_t thread;
+  // Starts the command thread on `body`; the common part of Run().
+  int StartThread(bool sync, std::function<void()> body, const std::string& name) {
+    std::thread thread;
     LockCmd();
     if (status != CMD_STATUS_IDLE) {
       UnlockCmd();
       return -1;
     }
-    int rc = pthread_create(&thread, nullptr, entry, this);
+    int rc = start_thread(thread, std::move(body));
     if (rc != 0) {
       status = CMD_STATUS_THREAD_FAILED;
       LOG_ERROR(g_dbg_log, "Failed to start command thread for " << name);
@@ -80,17 +81,13 @@ class CThreadedCommandBase : public CCommand, private CLockable {
       return rc;
     }
     status = CMD_STATUS_RUNNING;
-    command_thread = thread;
     // Nobody waits for an asynchronous run: its thread reports completion to
     // the device and ends on its own.
-    if (!sync) pthread_detach(thread);
+    if (!sync) thread.detach();
     UnlockCmd();
-    if (sync) pthread_join(thread, nullptr);
+    if (sync) thread.join();
     return 0;
   }
-
-  pthread_t command_thread{};
-  pthread_t progress_thread{};
 
  private:
   int status = CMD_STATUS_IDLE;
@@ -105,7 +102,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
       : CThreadedCommandBase(id, hidden), device(device), name(name ? name : "") {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, &CommandThreadEntry, name); }
+  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
   bool CanCancel() const override { return true; }
 
   int Cancel() override {
@@ -126,24 +123,13 @@ class CInterruptibleCommand : public CThreadedCommandBase {
   std::string name;
 
  private:
-  static void* CommandThreadEntry(void* arg) {
-    CInterruptibleCommand* self = static_cast<CInterruptibleCommand*>(arg);
-    set_thread_name(self->name + " worker");
-    self->CommandThreadBody();
-    return nullptr;
-  }
-
-  static void* ProgressThreadEntry(void* arg) {
-    static_cast<CInterruptibleCommand*>(arg)->ProgressThreadBody();
-    return nullptr;
-  }
-
   int CommandThreadBody() {
+    set_thread_name(name + " worker");
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
     LockCmd();
     cancel_seen = false;
-    bool progress = pthread_create(&progress_thread, nullptr, &ProgressThreadEntry, this) == 0;
-    pthread_t progress_handle = progress_thread;
+    std::thread progress;
+    start_thread(progress, [this] { ProgressThreadBody(); });
     UnlockCmd();
     int rc = do_real_job_here();
     // A cancel request that the work answered quickly must still be shown by
@@ -153,7 +139,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
     SetStatusLocked(CMD_STATUS_IDLE);
     UnlockCmd();
     Notify();
-    if (progress) pthread_join(progress_handle, nullptr);
+    if (progress.joinable()) progress.join();
     D* dev = device;
     dev->SetCommandStatus(rc != 0 ? "Failed." : "Completed");
     // The device may drop its last reference to this command here.
@@ -207,7 +193,7 @@ class CCommandUninterruptible : public CThreadedCommandBase {
         duration(duration) {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, &CommandThreadEntry, name); }
+  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
   bool CanCancel() const override { return false; }
 
   int Cancel() override {
@@ -217,27 +203,17 @@ class CCommandUninterruptible : public CThreadedCommandBase {
   }
 
  private:
-  static void* CommandThreadEntry(void* arg) {
-    static_cast<CCommandUninterruptible*>(arg)->CommandThreadBody();
-    return nullptr;
-  }
-
-  static void* ProgressThreadEntry(void* arg) {
-    static_cast<CCommandUninterruptible*>(arg)->ProgressThreadBody();
-    return nullptr;
-  }
-
   int CommandThreadBody() {
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
     LockCmd();
     deadline = (int32_t)(time(nullptr) + duration);
-    bool progress = pthread_create(&progress_thread, nullptr, &ProgressThreadEntry, this) == 0;
-    pthread_t progress_handle = progress_thread;
+    std::thread progress;
+    start_thread(progress, [this] { ProgressThreadBody(); });
     UnlockCmd();
     int rc = fn(device, param);
     SetStatus(CMD_STATUS_IDLE);
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command complete: " << rc);
-    if (progress) pthread_join(progress_handle, nullptr);
+    if (progress.joinable()) progress.join();
     D* dev = device;
     if (rc == 0) dev->SetCommandStatus("Completed");
     dev->CommandComplete(this);

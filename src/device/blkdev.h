@@ -2,7 +2,6 @@
 // offers, its command queue and queue thread, the status text and progress
 // figures shown by the interface, and its report.
 #pragma once
-#include <pthread.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -10,6 +9,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command/command.h"
@@ -194,7 +194,6 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // owners that destroy a device early should wait for this to turn false.
   bool HasGivenUpQueueThreads();
 
-  static void* QueueProcStatic(void* arg);
   void QueueThreadProc(unsigned generation);
 
   // The commands the device offers, in menu order. Built by Init before the
@@ -213,7 +212,7 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   std::shared_ptr<CCommand> current_command;
   std::unique_ptr<CDeviceReport> report;
   std::list<std::shared_ptr<CCommand>> queue;
-  pthread_t queue_thread{};
+  std::thread queue_thread;  // joinable until joined or given up
   bool queue_running = false;
   bool queue_stop = false;
   double percent = 0;
@@ -229,7 +228,6 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // Queue thread bookkeeping: a queue thread that was given up by
   // ClearCommandQueue sees a newer generation and leaves the device alone.
   unsigned queue_generation = 0;
-  bool queue_thread_joinable = false;
   // Queue threads given up that have not ended yet; the destructor waits for
   // them, since they return to this object once their command ends.
   int orphan_queue_threads = 0;

@@ -2,7 +2,6 @@
 // "BlockDeviceMonitor" that lists /sys/block once a second, and the hooks
 // through which interested parties hear of attach, removal and return.
 #pragma once
-#include <pthread.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -10,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command/lockable.h"
@@ -101,7 +101,6 @@ class CBlkDevMgr : public CLockable {
   // Drops disconnected devices older than 30 s; the caller holds the lock.
   void DeleteMuchTimeAgoRemovedDevices();
 
-  static void* BlockDeviceMonitorThreadProcStatic(void* arg);
   // One pass of the monitor: list, pause, add and remove, end the initial
   // detection on the first pass, drop stale entries.
   void MonitorPass(std::set<std::string>& previous, bool first_pass);
@@ -148,8 +147,7 @@ class CBlkDevMgr : public CLockable {
   std::vector<std::shared_ptr<CBlkDev>> held_back;
   std::vector<CDevMgrHook*> hooks;
   std::atomic<bool> monitor_running{false};
-  pthread_t monitor_thread{};
-  bool monitor_started = false;
+  std::thread monitor_thread;  // joinable while the monitor is started
   bool detecting_drives = true;
   // Stale entries taken out of the list; the monitor thread lets them go
   // once no queue thread or task step holds them.

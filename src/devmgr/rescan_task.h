@@ -3,9 +3,9 @@
 // targets and LUNs. Runs in a thread of its own; the device monitor notices
 // the drives that come and go.
 #pragma once
-#include <pthread.h>
-
+#include <mutex>
 #include <string>
+#include <thread>
 
 class CBlkDevMgr;
 
@@ -17,7 +17,6 @@ class CRescanTask {
   // Whether a rescan is running; reaps a finished thread.
   bool IsStarted();
 
-  static void* RescanTaskThreadProcStatic(void* arg);
   void RescanTaskThreadProc(CBlkDevMgr* mgr);
   void checkNotBusyDevicesForPresent(CBlkDevMgr* mgr);
   void rescanHostClassesDevice();
@@ -29,10 +28,9 @@ class CRescanTask {
   CRescanTask& operator=(const CRescanTask&) = delete;
 
  private:
-  pthread_mutex_t mutex;
+  std::mutex mutex;
   bool running = false;
-  pthread_t thread{};
-  bool joined = true;
+  std::thread thread;  // joinable until reaped
 };
 
 extern CRescanTask g_rescan_task;

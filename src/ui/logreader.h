@@ -3,7 +3,6 @@
 // and keeps the newest in two rotating buffers; an index of every 256th line
 // lets older lines be read back from the file on demand.
 #pragma once
-#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
@@ -12,6 +11,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command/lockable.h"
@@ -62,7 +62,8 @@ class CLogReader : public CLockable {
 
   int StartMonitor();
   void StopMonitor();
-  static void* FileMonitor(void* arg);
+  // The monitor thread: a pass over the file every 200 ms until stopped.
+  void FileMonitor();
 
  protected:
   // One monitor pass over the file; 0 or an error number.
@@ -81,8 +82,7 @@ class CLogReader : public CLockable {
   size_t ScanChunk(CLineCache& cache, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index);
 
   std::atomic<bool> monitor_running{false};
-  pthread_t monitor_thread{};
-  bool monitor_started = false;
+  std::thread monitor_thread;  // joinable while the monitor is started
   off_t parsed_offset = 0;
   off_t file_size_seen = 0;
   uint64_t line_count = 0;
