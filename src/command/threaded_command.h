@@ -24,7 +24,7 @@
 #include "app/log.h"
 #include "app/util.h"
 #include "command/command.h"
-#include "command/lockable.h"
+#include "app/lockable.h"
 
 // Shared by both templates: the command's status under its lock, and a wait
 // that ends early as soon as the status leaves "running".
@@ -38,10 +38,10 @@ class CThreadedCommandBase : public CCommand, private CLockable {
   }
 
  protected:
-  void LockCmd() { Lock(); }
-  void UnlockCmd() { Unlock(); }
-  int StatusLocked() const { return status; }
-  void SetStatusLocked(int s) { status = s; }
+  void LockCmd() ACQUIRE() { Lock(); }
+  void UnlockCmd() RELEASE() { Unlock(); }
+  int StatusLocked() const REQUIRES(this) { return status; }
+  void SetStatusLocked(int s) REQUIRES(this) { status = s; }
 
   // Sets the status and wakes the progress thread.
   void SetStatus(int s) {
@@ -90,7 +90,7 @@ class CThreadedCommandBase : public CCommand, private CLockable {
   }
 
  private:
-  int status = CMD_STATUS_IDLE;
+  int status GUARDED_BY(this) = CMD_STATUS_IDLE;
   std::mutex wait_mutex;
   std::condition_variable wake;
 };
@@ -164,7 +164,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
     if (cancelling) device->SetCommandStatus("Cancelling...");
   }
 
-  bool cancel_seen = false;  // the run ended while a cancel was pending
+  bool cancel_seen GUARDED_BY(this) = false;  // the run ended while a cancel was pending
 };
 
 // Overwrite (hidden clear) or the device's own hardware erase (hidden set).
@@ -239,5 +239,5 @@ class CCommandUninterruptible : public CThreadedCommandBase {
   P param;
   std::string name;
   int32_t duration;
-  int32_t deadline = 0;
+  int32_t deadline GUARDED_BY(this) = 0;
 };

@@ -238,13 +238,7 @@ bool CBlkDev::IsQueueRunning() {
 
 void CBlkDev::QueueThreadProc(unsigned generation) {
   CLockWrapper guard(*this);
-  // Given up by ClearCommandQueue: leave the device to its new owner.
-  auto given_up = [&] {
-    if (generation == queue_generation) return false;
-    --orphan_queue_threads;
-    return true;
-  };
-  if (given_up()) return;
+  if (GivenUp(generation)) return;
   report->hookWipingStarted();
   for (;;) {
     if (queue_stop || queue.empty()) break;
@@ -258,13 +252,13 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
       LOG_INFO(g_dbg_log, name << ": Null command pointer, remaining: " << remaining);
     }
     guard.Lock();
-    if (given_up()) return;
+    if (GivenUp(generation)) return;
     if (!queue.empty()) queue.pop_front();
   }
   guard.Unlock();
   sys_sync();
   guard.Lock();
-  if (given_up()) return;
+  if (GivenUp(generation)) return;
   if (queue_stop) {
     LOG_INFO(g_dbg_log, name << ": Command queue thread cancelled");
     // A wipe or erase stopped before it began has no pass of its own: the
@@ -280,6 +274,12 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
   queue_running = false;
   LOG_DEBUG(g_dbg_log, name << ": commands queue is finished");
   report->writeToDisk();
+}
+
+bool CBlkDev::GivenUp(unsigned generation) {
+  if (generation == queue_generation) return false;
+  --orphan_queue_threads;
+  return true;
 }
 
 void CBlkDev::ClearCommandQueue() {

@@ -25,7 +25,7 @@ void CRescanTask::Start(CBlkDevMgr* mgr) {
   // One rescan at a time; a finished one is reaped first, so its handle is
   // not lost.
   if (IsStarted()) return;
-  std::lock_guard<std::mutex> g(mutex);
+  CLockWrapper g(mutex);
   running = true;
   if (start_thread(thread, [this, mgr] {
         set_thread_name("rescan");
@@ -40,7 +40,7 @@ bool CRescanTask::IsStarted() {
   std::thread finished;
   bool r;
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     r = running;
     if (!running && thread.joinable()) finished = std::move(thread);
   }
@@ -52,14 +52,14 @@ bool CRescanTask::IsStarted() {
 
 void CRescanTask::RescanTaskThreadProc(CBlkDevMgr* mgr) {
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     running = true;
   }
   LOG_INFO(g_wipe_log, "Rescanning devices...");
   checkNotBusyDevicesForPresent(mgr);
   rescanHostClassesDevice();
   LOG_INFO(g_wipe_log, "Rescan complete.");
-  std::lock_guard<std::mutex> g(mutex);
+  CLockWrapper g(mutex);
   running = false;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "app/lockable.h"
+
 class CBlkDevMgr;
 
 class CRescanTask {
@@ -28,9 +30,9 @@ class CRescanTask {
   CRescanTask& operator=(const CRescanTask&) = delete;
 
  private:
-  std::mutex mutex;
-  bool running = false;
-  std::thread thread;  // joinable until reaped
+  CLockable mutex;
+  bool running GUARDED_BY(mutex) = false;
+  std::thread thread GUARDED_BY(mutex);  // joinable until reaped
 };
 
 extern CRescanTask g_rescan_task;

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "command/lockable.h"
+#include "app/lockable.h"
 
 // One buffer of consecutive display lines.
 class CLineCache {
@@ -71,28 +71,29 @@ class CLogReader : public CLockable {
   // Parses new text into the current monitor cache, reader lock held. 1
   // when the cache became full, 0 otherwise, the negated error number on a
   // read error (so that it cannot be mistaken for "full").
-  virtual int ParseRight(int fd);
-  void ResetCacheNoLock();
-  void SwitchMonitorCache();
-  void SwitchReadCache();
+  virtual int ParseRight(int fd) REQUIRES(this);
+  void ResetCacheNoLock() REQUIRES(this);
+  void SwitchMonitorCache() REQUIRES(this);
+  void SwitchReadCache() REQUIRES(this);
 
   // Splits bytes just read into `cache` (at its fill position) into lines,
   // counting from *line_no; `offset` is the file offset of those bytes.
   // Returns the bytes consumed. Index entries are added when `index` is set.
-  size_t ScanChunk(CLineCache& cache, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index);
+  size_t ScanChunk(CLineCache& cache, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index)
+      REQUIRES(this);
 
   std::atomic<bool> monitor_running{false};
   std::thread monitor_thread;  // joinable while the monitor is started
-  off_t parsed_offset = 0;
-  off_t file_size_seen = 0;
-  uint64_t line_count = 0;
-  std::string source;
-  int wrap_width = 0;
-  std::vector<off_t> line_index;
-  CLineCache monitor_cache[2];
-  CLineCache read_cache[2];
-  int monitor_current = 0;
-  int read_current = 0;
+  off_t parsed_offset GUARDED_BY(this) = 0;
+  off_t file_size_seen GUARDED_BY(this) = 0;
+  uint64_t line_count GUARDED_BY(this) = 0;
+  std::string source;  // changed only while the monitor is stopped
+  int wrap_width GUARDED_BY(this) = 0;
+  std::vector<off_t> line_index GUARDED_BY(this);
+  CLineCache monitor_cache[2] GUARDED_BY(this);
+  CLineCache read_cache[2] GUARDED_BY(this);
+  int monitor_current GUARDED_BY(this) = 0;
+  int read_current GUARDED_BY(this) = 0;
 
  private:
   // Wakes the monitor out of its pause when it is stopped.
