@@ -21,10 +21,10 @@
 #include <string>
 #include <thread>
 
+#include "app/lockable.h"
 #include "app/log.h"
 #include "app/util.h"
 #include "command/command.h"
-#include "app/lockable.h"
 
 // Shared by both templates: the command's status under its lock, and a wait
 // that ends early as soon as the status leaves "running".

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "command/command.h"
 #include "app/lockable.h"
+#include "command/command.h"
 #include "device/devfile.h"
 #include "report/report.h"
 

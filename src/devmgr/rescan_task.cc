@@ -79,7 +79,7 @@ void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
     // The disk holding the log is never pinged, let alone deleted.
     if (!dev || dev->IsDisconnected() || dev->IsLogDevice() || !dev->IsReady()) continue;
     if (dev->Ping() == 0) continue;
-    std::string name = dev->name;
+    std::string name = dev->Snapshot().name;
     LOG_INFO(g_wipe_log, "Device " << name << " did not respond, removing.");
     char path[4097];
     snprintf(path, sizeof path, "%s/device/delete", sys_path("/sys/block/" + name).c_str());

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "command/command.h"
 #include "app/lockable.h"
+#include "command/command.h"
 #include "device/blkdev.h"
 
 class CBlkDevMgr;
