@@ -2,8 +2,11 @@
 #pragma once
 #include <stdint.h>
 
-#include <string>
 #include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 // Identifiers of device commands (and of the two task-only steps 19 and 20).
 enum blkdev_command_t : int32_t {
@@ -68,3 +71,15 @@ typedef std::shared_ptr<CCommand> command_ptr;
 
 // Names the calling thread (the kernel keeps the first 15 characters).
 void set_thread_name(const std::string& name);
+
+// Starts `thread` on `fn`: 0, or the error number when no thread can be made
+// (which std::thread reports as an exception).
+template <class F>
+int start_thread(std::thread& thread, F&& fn) {
+  try {
+    thread = std::thread(std::forward<F>(fn));
+    return 0;
+  } catch (const std::system_error& e) {
+    return e.code().value();
+  }
+}

@@ -11,19 +11,20 @@
 // PrintWipingStatus(char*, int), CancelWipe(), CommandComplete(const CCommand*);
 // CWipeCommand also needs Wipe() and WipeHW(), CTrimCommand needs Trim().
 #pragma once
-#include <pthread.h>
 #include <stdio.h>
 #include <time.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 
+#include "app/lockable.h"
 #include "app/log.h"
 #include "app/util.h"
 #include "command/command.h"
-#include "command/lockable.h"
 
 // Shared by both templates: the command's status under its lock, and a wait
 // that ends early as soon as the status leaves "running".
@@ -37,10 +38,10 @@ class CThreadedCommandBase : public CCommand, private CLockable {
   }
 
  protected:
-  void LockCmd() { Lock(); }
-  void UnlockCmd() { Unlock(); }
-  int StatusLocked() const { return status; }
-  void SetStatusLocked(int s) { status = s; }
+  void LockCmd() ACQUIRE() { Lock(); }
+  void UnlockCmd() RELEASE() { Unlock(); }
+  int StatusLocked() const REQUIRES(this) { return status; }
+  void SetStatusLocked(int s) REQUIRES(this) { status = s; }
 
   // Sets the status and wakes the progress thread.
   void SetStatus(int s) {
@@ -64,15 +65,15 @@ class CThreadedCommandBase : public CCommand, private CLockable {
     return GetStatus();
   }
 
-  // Starts the command thread on `entry`; the common part of Run().
-  int StartThread(bool sync, void* (*entry)(void*), const std::string& name) {
-    pthread_t thread;
+  // Starts the command thread on `body`; the common part of Run().
+  int StartThread(bool sync, std::function<void()> body, const std::string& name) {
+    std::thread thread;
     LockCmd();
     if (status != CMD_STATUS_IDLE) {
       UnlockCmd();
       return -1;
     }
-    int rc = pthread_create(&thread, nullptr, entry, this);
+    int rc = start_thread(thread, std::move(body));
     if (rc != 0) {
       status = CMD_STATUS_THREAD_FAILED;
       LOG_ERROR(g_dbg_log, "Failed to start command thread for " << name);
@@ -80,20 +81,16 @@ class CThreadedCommandBase : public CCommand, private CLockable {
       return rc;
     }
     status = CMD_STATUS_RUNNING;
-    command_thread = thread;
     // Nobody waits for an asynchronous run: its thread reports completion to
     // the device and ends on its own.
-    if (!sync) pthread_detach(thread);
+    if (!sync) thread.detach();
     UnlockCmd();
-    if (sync) pthread_join(thread, nullptr);
+    if (sync) thread.join();
     return 0;
   }
 
-  pthread_t command_thread{};
-  pthread_t progress_thread{};
-
  private:
-  int status = CMD_STATUS_IDLE;
+  int status GUARDED_BY(this) = CMD_STATUS_IDLE;
   std::mutex wait_mutex;
   std::condition_variable wake;
 };
@@ -105,7 +102,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
       : CThreadedCommandBase(id, hidden), device(device), name(name ? name : "") {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, &CommandThreadEntry, name); }
+  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
   bool CanCancel() const override { return true; }
 
   int Cancel() override {
@@ -126,24 +123,13 @@ class CInterruptibleCommand : public CThreadedCommandBase {
   std::string name;
 
  private:
-  static void* CommandThreadEntry(void* arg) {
-    CInterruptibleCommand* self = static_cast<CInterruptibleCommand*>(arg);
-    set_thread_name(self->name + " worker");
-    self->CommandThreadBody();
-    return nullptr;
-  }
-
-  static void* ProgressThreadEntry(void* arg) {
-    static_cast<CInterruptibleCommand*>(arg)->ProgressThreadBody();
-    return nullptr;
-  }
-
   int CommandThreadBody() {
+    set_thread_name(name + " worker");
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
     LockCmd();
     cancel_seen = false;
-    bool progress = pthread_create(&progress_thread, nullptr, &ProgressThreadEntry, this) == 0;
-    pthread_t progress_handle = progress_thread;
+    std::thread progress;
+    start_thread(progress, [this] { ProgressThreadBody(); });
     UnlockCmd();
     int rc = do_real_job_here();
     // A cancel request that the work answered quickly must still be shown by
@@ -153,7 +139,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
     SetStatusLocked(CMD_STATUS_IDLE);
     UnlockCmd();
     Notify();
-    if (progress) pthread_join(progress_handle, nullptr);
+    if (progress.joinable()) progress.join();
     D* dev = device;
     dev->SetCommandStatus(rc != 0 ? "Failed." : "Completed");
     // The device may drop its last reference to this command here.
@@ -178,7 +164,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
     if (cancelling) device->SetCommandStatus("Cancelling...");
   }
 
-  bool cancel_seen = false;  // the run ended while a cancel was pending
+  bool cancel_seen GUARDED_BY(this) = false;  // the run ended while a cancel was pending
 };
 
 // Overwrite (hidden clear) or the device's own hardware erase (hidden set).
@@ -207,7 +193,7 @@ class CCommandUninterruptible : public CThreadedCommandBase {
         duration(duration) {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, &CommandThreadEntry, name); }
+  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
   bool CanCancel() const override { return false; }
 
   int Cancel() override {
@@ -217,27 +203,17 @@ class CCommandUninterruptible : public CThreadedCommandBase {
   }
 
  private:
-  static void* CommandThreadEntry(void* arg) {
-    static_cast<CCommandUninterruptible*>(arg)->CommandThreadBody();
-    return nullptr;
-  }
-
-  static void* ProgressThreadEntry(void* arg) {
-    static_cast<CCommandUninterruptible*>(arg)->ProgressThreadBody();
-    return nullptr;
-  }
-
   int CommandThreadBody() {
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
     LockCmd();
     deadline = (int32_t)(time(nullptr) + duration);
-    bool progress = pthread_create(&progress_thread, nullptr, &ProgressThreadEntry, this) == 0;
-    pthread_t progress_handle = progress_thread;
+    std::thread progress;
+    start_thread(progress, [this] { ProgressThreadBody(); });
     UnlockCmd();
     int rc = fn(device, param);
     SetStatus(CMD_STATUS_IDLE);
     LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command complete: " << rc);
-    if (progress) pthread_join(progress_handle, nullptr);
+    if (progress.joinable()) progress.join();
     D* dev = device;
     if (rc == 0) dev->SetCommandStatus("Completed");
     dev->CommandComplete(this);
@@ -263,5 +239,5 @@ class CCommandUninterruptible : public CThreadedCommandBase {
   P param;
   std::string name;
   int32_t duration;
-  int32_t deadline = 0;
+  int32_t deadline GUARDED_BY(this) = 0;
 };

@@ -13,13 +13,6 @@
 wipe_write_fn_t g_wipe_write = pwrite64;
 wipe_read_fn_t g_wipe_read = pread64;
 
-namespace {
-struct queue_thread_arg {
-  CBlkDev* device;
-  unsigned generation;
-};
-}  // namespace
-
 CBlkDev::CBlkDev() : report(new CDeviceReport(this)) {}
 
 CBlkDev::CBlkDev(const CBlkDevData& data) : CBlkDevData(data), report(new CDeviceReport(this)) {}
@@ -172,11 +165,10 @@ int CBlkDev::RunCommandQueue() {
   }
   // A queue thread that ended on its own is collected before the next one.
   // It has nothing left to do once queue_running is clear.
-  if (queue_thread_joinable) {
-    queue_thread_joinable = false;
-    pthread_t old = queue_thread;
+  if (queue_thread.joinable()) {
+    std::thread old = std::move(queue_thread);
     guard.Unlock();
-    pthread_join(old, nullptr);
+    old.join();
     guard.Lock();
     if (queue_running) return EBUSY;
   }
@@ -189,30 +181,21 @@ int CBlkDev::RunCommandQueue() {
     }
   }
   queue_stop = false;
-  queue_thread_arg* arg = new queue_thread_arg{this, queue_generation};
-  int rc = pthread_create(&queue_thread, nullptr, &CBlkDev::QueueProcStatic, arg);
+  const unsigned generation = queue_generation;
+  int rc = start_thread(queue_thread, [this, generation] {
+    {
+      CLockWrapper guard(*this);
+      set_thread_name(name + " queue");
+    }
+    QueueThreadProc(generation);
+  });
   if (rc != 0) {
-    delete arg;
     LOG_ERROR(g_dbg_log, name << ": Command queue failed: unable to create thread");
     queue_running = false;
   } else {
     queue_running = true;
-    queue_thread_joinable = true;
   }
   return rc;
-}
-
-void* CBlkDev::QueueProcStatic(void* p) {
-  queue_thread_arg* arg = static_cast<queue_thread_arg*>(p);
-  CBlkDev* dev = arg->device;
-  unsigned generation = arg->generation;
-  delete arg;
-  {
-    CLockWrapper guard(*dev);
-    set_thread_name(dev->name + " queue");
-  }
-  dev->QueueThreadProc(generation);
-  return nullptr;
 }
 
 bool CBlkDev::HasGivenUpQueueThreads() {
@@ -255,13 +238,7 @@ bool CBlkDev::IsQueueRunning() {
 
 void CBlkDev::QueueThreadProc(unsigned generation) {
   CLockWrapper guard(*this);
-  // Given up by ClearCommandQueue: leave the device to its new owner.
-  auto given_up = [&] {
-    if (generation == queue_generation) return false;
-    --orphan_queue_threads;
-    return true;
-  };
-  if (given_up()) return;
+  if (GivenUp(generation)) return;
   report->hookWipingStarted();
   for (;;) {
     if (queue_stop || queue.empty()) break;
@@ -275,13 +252,13 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
       LOG_INFO(g_dbg_log, name << ": Null command pointer, remaining: " << remaining);
     }
     guard.Lock();
-    if (given_up()) return;
+    if (GivenUp(generation)) return;
     if (!queue.empty()) queue.pop_front();
   }
   guard.Unlock();
   sys_sync();
   guard.Lock();
-  if (given_up()) return;
+  if (GivenUp(generation)) return;
   if (queue_stop) {
     LOG_INFO(g_dbg_log, name << ": Command queue thread cancelled");
     // A wipe or erase stopped before it began has no pass of its own: the
@@ -298,10 +275,15 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
   report->writeToDisk();
 }
 
+bool CBlkDev::GivenUp(unsigned generation) {
+  if (generation == queue_generation) return false;
+  --orphan_queue_threads;
+  return true;
+}
+
 void CBlkDev::ClearCommandQueue() {
   enum { NOTHING, CANCELLED, CANNOT_CANCEL } action = NOTHING;
-  bool join = false;
-  pthread_t thread{};
+  std::thread thread;
   {
     CLockWrapper guard(*this);
     if (queue_running) {
@@ -317,18 +299,15 @@ void CBlkDev::ClearCommandQueue() {
       }
       LOG_TRACE(g_dbg_log, "Disk-" << name << ": cancelling command execution thread");
     }
-    if (queue_thread_joinable) {
-      queue_thread_joinable = false;
-      thread = queue_thread;
+    if (queue_thread.joinable()) {
+      thread = std::move(queue_thread);
       if (action == CANNOT_CANCEL) {
         // The queue thread stays blocked in the running command; let it go
         // and make it leave the device alone when it wakes up.
         ++queue_generation;
         ++orphan_queue_threads;
         queue_running = false;
-        pthread_detach(thread);
-      } else {
-        join = true;
+        thread.detach();
       }
     }
   }
@@ -336,7 +315,7 @@ void CBlkDev::ClearCommandQueue() {
   if (action == CANNOT_CANCEL)
     LOG_DEBUG(g_dbg_log,
               name << ": Command execution thread killed because current command could not be cancelled.");
-  if (join) pthread_join(thread, nullptr);
+  if (thread.joinable()) thread.join();
   if (action == CANCELLED) LOG_DEBUG(g_dbg_log, name << ": Command cancelled.");
   CLockWrapper guard(*this);
   queue.clear();

@@ -2,7 +2,6 @@
 // offers, its command queue and queue thread, the status text and progress
 // figures shown by the interface, and its report.
 #pragma once
-#include <pthread.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -10,10 +9,11 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/lockable.h"
 #include "command/command.h"
-#include "command/lockable.h"
 #include "device/devfile.h"
 #include "report/report.h"
 
@@ -194,7 +194,6 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // owners that destroy a device early should wait for this to turn false.
   bool HasGivenUpQueueThreads();
 
-  static void* QueueProcStatic(void* arg);
   void QueueThreadProc(unsigned generation);
 
   // The commands the device offers, in menu order. Built by Init before the
@@ -207,23 +206,23 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // it first (a byte offset), -1 when none did; the command thread's.
   long long verify_mismatch = -1;
   // Guarded by the device lock from here on.
-  std::string status_text;
-  bool status_changed = false;
-  bool refresh_pending = false;  // makes CommandComplete call Refresh
-  std::shared_ptr<CCommand> current_command;
-  std::unique_ptr<CDeviceReport> report;
-  std::list<std::shared_ptr<CCommand>> queue;
-  pthread_t queue_thread{};
-  bool queue_running = false;
-  bool queue_stop = false;
-  double percent = 0;
-  uint64_t speed = 0;
-  char progress_label[64] = {0};
-  int32_t eta = 10;
+  std::string status_text GUARDED_BY(this);
+  bool status_changed GUARDED_BY(this) = false;
+  bool refresh_pending GUARDED_BY(this) = false;  // makes CommandComplete call Refresh
+  std::shared_ptr<CCommand> current_command GUARDED_BY(this);
+  std::unique_ptr<CDeviceReport> report GUARDED_BY(this);
+  std::list<std::shared_ptr<CCommand>> queue GUARDED_BY(this);
+  std::thread queue_thread GUARDED_BY(this);  // joinable until joined or given up
+  bool queue_running GUARDED_BY(this) = false;
+  bool queue_stop GUARDED_BY(this) = false;
+  double percent GUARDED_BY(this) = 0;
+  uint64_t speed GUARDED_BY(this) = 0;
+  char progress_label[64] GUARDED_BY(this) = {0};
+  int32_t eta GUARDED_BY(this) = 10;
 
  protected:
   // The device lock, for the device classes (CLockWrapper guard(DeviceLock())).
-  CLockable& DeviceLock() { return *this; }
+  CLockable& DeviceLock() RETURN_CAPABILITY(this) { return *this; }
 
  private:
   // The phases of a wipe (a pass, or its verification; wipe.cc): the
@@ -238,9 +237,12 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
 
   // Queue thread bookkeeping: a queue thread that was given up by
   // ClearCommandQueue sees a newer generation and leaves the device alone.
-  unsigned queue_generation = 0;
-  bool queue_thread_joinable = false;
+  unsigned queue_generation GUARDED_BY(this) = 0;
+  // Whether the queue thread of `generation` was given up by
+  // ClearCommandQueue and must leave the device to its new owner (it then
+  // counts itself out of the given-up threads).
+  bool GivenUp(unsigned generation) REQUIRES(this);
   // Queue threads given up that have not ended yet; the destructor waits for
   // them, since they return to this object once their command ends.
-  int orphan_queue_threads = 0;
+  int orphan_queue_threads GUARDED_BY(this) = 0;
 };

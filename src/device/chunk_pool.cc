@@ -39,7 +39,7 @@ size_t CChunkPool::MachineAreas() {
 
 unsigned char* CChunkPool::TryAcquire() {
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     if (used >= capacity) return nullptr;
     ++used;
   }
@@ -48,7 +48,7 @@ unsigned char* CChunkPool::TryAcquire() {
   if (area) return static_cast<unsigned char*>(area);
   bool first;
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     --used;
     first = !failure_logged;
     failure_logged = true;
@@ -60,11 +60,11 @@ unsigned char* CChunkPool::TryAcquire() {
 void CChunkPool::Release(unsigned char* area) {
   if (!area) return;
   munmap(area, kAreaSize);
-  std::lock_guard<std::mutex> g(mutex);
+  CLockWrapper g(mutex);
   --used;
 }
 
 size_t CChunkPool::InUse() {
-  std::lock_guard<std::mutex> g(mutex);
+  CLockWrapper g(mutex);
   return used;
 }

@@ -7,8 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <mutex>
-
+#include "app/lockable.h"
 #include "scheme/databuffer.h"
 
 class CChunkPool {
@@ -41,9 +40,9 @@ class CChunkPool {
  private:
   const size_t capacity;
   map_fn_t map;
-  std::mutex mutex;  // a leaf: guards `used` and `failure_logged` only
-  size_t used = 0;   // areas handed out, or being mapped for a caller
-  bool failure_logged = false;
+  CLockable mutex;  // a leaf: guards `used` and `failure_logged` only
+  size_t used GUARDED_BY(mutex) = 0;  // areas handed out, or being mapped for a caller
+  bool failure_logged GUARDED_BY(mutex) = false;
 };
 
 // Tests point this at a pool of their own; null in production.

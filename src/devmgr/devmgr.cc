@@ -37,25 +37,24 @@ CBlkDevMgr::~CBlkDevMgr() {
 }
 
 void CBlkDevMgr::StartScanDevices() {
-  if (monitor_started) return;
+  if (monitor_thread.joinable()) return;
   monitor_running = true;
-  int rc = pthread_create(&monitor_thread, nullptr, &CBlkDevMgr::BlockDeviceMonitorThreadProcStatic, this);
+  int rc = start_thread(monitor_thread, [this] {
+    set_thread_name("BlockDeviceMonitor");
+    MonitorLoop();
+  });
   if (rc != 0) {
     LOG_ERROR(g_dbg_log, "Unable to start background thread for monitoring block devices: " << strerror(rc));
     monitor_running = false;
     std::set<std::string> previous;
     MonitorPass(previous, true);
-    return;
   }
-  monitor_started = true;
 }
 
 void CBlkDevMgr::StopScanDevices() {
-  if (!monitor_started) return;
+  if (!monitor_thread.joinable()) return;
   monitor_running = false;
-  pthread_join(monitor_thread, nullptr);
-  monitor_thread = pthread_t{};
-  monitor_started = false;
+  monitor_thread.join();
 }
 
 int CBlkDevMgr::GetCount() {
@@ -279,10 +278,4 @@ void CBlkDevMgr::MonitorLoop() {
     MonitorPass(previous, first);
     if (!monitor_running) return;
   }
-}
-
-void* CBlkDevMgr::BlockDeviceMonitorThreadProcStatic(void* arg) {
-  set_thread_name("BlockDeviceMonitor");
-  static_cast<CBlkDevMgr*>(arg)->MonitorLoop();
-  return nullptr;
 }

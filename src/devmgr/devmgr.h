@@ -2,7 +2,6 @@
 // "BlockDeviceMonitor" that lists /sys/block once a second, and the hooks
 // through which interested parties hear of attach, removal and return.
 #pragma once
-#include <pthread.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -10,9 +9,10 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "command/lockable.h"
+#include "app/lockable.h"
 #include "device/blkdev.h"
 
 class CBlkDevMgr;
@@ -92,16 +92,16 @@ class CBlkDevMgr : public CLockable {
 
   // Calls one hook operation on every registered hook, in registration
   // order; the caller holds the manager lock.
-  void runDeviceHooks(std::shared_ptr<CBlkDev> dev, void (CDevMgrHook::*fn)(std::shared_ptr<CBlkDev>)) const;
+  void runDeviceHooks(std::shared_ptr<CBlkDev> dev, void (CDevMgrHook::*fn)(std::shared_ptr<CBlkDev>)) const
+      REQUIRES(this);
 
   // Current names in /sys/block, without ram, loop, mtdblock and dot names.
   std::set<std::string> ScanSysBlockDevices() const;
   void AddDevice(const char* name);
   void RemoveDevice(const std::string& name);
   // Drops disconnected devices older than 30 s; the caller holds the lock.
-  void DeleteMuchTimeAgoRemovedDevices();
+  void DeleteMuchTimeAgoRemovedDevices() REQUIRES(this);
 
-  static void* BlockDeviceMonitorThreadProcStatic(void* arg);
   // One pass of the monitor: list, pause, add and remove, end the initial
   // detection on the first pass, drop stale entries.
   void MonitorPass(std::set<std::string>& previous, bool first_pass);
@@ -137,26 +137,25 @@ class CBlkDevMgr : public CLockable {
   // its kernel name, or, while no listed device holds it, by the size, model
   // and serial of the disk that held it (a log stick that was pulled out and
   // came back under a new name).
-  bool HoldsLog(const CBlkDev& dev) const;
+  bool HoldsLog(const CBlkDev& dev) const REQUIRES(this);
   // Keeps the size, model and serial of the first listed log disk.
-  void RememberLogDisk(const CBlkDev& dev);
+  void RememberLogDisk(const CBlkDev& dev) REQUIRES(this);
   // Destroys dropped devices that nothing else uses any more, outside the
   // manager lock.
   void ReleaseDroppedDevices();
 
-  std::vector<std::shared_ptr<CBlkDev>> devices;
-  std::vector<std::shared_ptr<CBlkDev>> held_back;
-  std::vector<CDevMgrHook*> hooks;
+  std::vector<std::shared_ptr<CBlkDev>> devices GUARDED_BY(this);
+  std::vector<std::shared_ptr<CBlkDev>> held_back GUARDED_BY(this);
+  std::vector<CDevMgrHook*> hooks GUARDED_BY(this);
   std::atomic<bool> monitor_running{false};
-  pthread_t monitor_thread{};
-  bool monitor_started = false;
-  bool detecting_drives = true;
+  std::thread monitor_thread;  // joinable while the monitor is started
+  bool detecting_drives GUARDED_BY(this) = true;
   // Stale entries taken out of the list; the monitor thread lets them go
   // once no queue thread or task step holds them.
-  std::vector<std::shared_ptr<CBlkDev>> dropped;
+  std::vector<std::shared_ptr<CBlkDev>> dropped GUARDED_BY(this);
   // What the log disk looked like when it was first listed.
-  bool log_disk_seen = false;
-  uint64_t log_disk_size = 0;
-  std::string log_disk_model;
-  std::string log_disk_serial;
+  bool log_disk_seen GUARDED_BY(this) = false;
+  uint64_t log_disk_size GUARDED_BY(this) = 0;
+  std::string log_disk_model GUARDED_BY(this);
+  std::string log_disk_serial GUARDED_BY(this);
 };

@@ -14,73 +14,53 @@
 
 CRescanTask g_rescan_task;
 
-namespace {
-struct rescan_args {
-  CRescanTask* task;
-  CBlkDevMgr* mgr;
-};
-}  // namespace
-
-CRescanTask::CRescanTask() { pthread_mutex_init(&mutex, nullptr); }
+CRescanTask::CRescanTask() {}
 
 CRescanTask::~CRescanTask() {
   // A rescan still running at exit is left to the process end.
-  pthread_mutex_destroy(&mutex);
+  if (thread.joinable()) thread.detach();
 }
 
 void CRescanTask::Start(CBlkDevMgr* mgr) {
   // One rescan at a time; a finished one is reaped first, so its handle is
   // not lost.
   if (IsStarted()) return;
-  pthread_mutex_lock(&mutex);
+  CLockWrapper g(mutex);
   running = true;
-  pthread_mutex_unlock(&mutex);
-  rescan_args* args = new rescan_args{this, mgr};
-  if (pthread_create(&thread, nullptr, RescanTaskThreadProcStatic, args) == 0) {
-    pthread_mutex_lock(&mutex);
-    joined = false;
-    pthread_mutex_unlock(&mutex);
+  if (start_thread(thread, [this, mgr] {
+        set_thread_name("rescan");
+        RescanTaskThreadProc(mgr);
+      }) == 0)
     return;
-  }
-  delete args;
-  pthread_mutex_lock(&mutex);
   running = false;
-  pthread_mutex_unlock(&mutex);
   LOG_ERROR(g_dbg_log, "Failed to rescan devices: unable to create thread");
 }
 
 bool CRescanTask::IsStarted() {
-  pthread_mutex_lock(&mutex);
-  bool r = running;
-  // The thread clears `running` as its last use of the mutex, so the join
-  // below never waits for long.
-  if (!running && !joined) {
-    pthread_join(thread, nullptr);
-    joined = true;
+  std::thread finished;
+  bool r;
+  {
+    CLockWrapper g(mutex);
+    r = running;
+    if (!running && thread.joinable()) finished = std::move(thread);
   }
-  pthread_mutex_unlock(&mutex);
+  // The thread clears `running` as its last use of the mutex, so this join
+  // never waits for long.
+  if (finished.joinable()) finished.join();
   return r;
 }
 
-void* CRescanTask::RescanTaskThreadProcStatic(void* arg) {
-  rescan_args* a = static_cast<rescan_args*>(arg);
-  set_thread_name("rescan");
-  a->task->RescanTaskThreadProc(a->mgr);
-  delete a;
-  return nullptr;
-}
-
 void CRescanTask::RescanTaskThreadProc(CBlkDevMgr* mgr) {
-  pthread_mutex_lock(&mutex);
-  running = true;
-  pthread_mutex_unlock(&mutex);
+  {
+    CLockWrapper g(mutex);
+    running = true;
+  }
   LOG_INFO(g_wipe_log, "Rescanning devices...");
   checkNotBusyDevicesForPresent(mgr);
   rescanHostClassesDevice();
   LOG_INFO(g_wipe_log, "Rescan complete.");
-  pthread_mutex_lock(&mutex);
+  CLockWrapper g(mutex);
   running = false;
-  pthread_mutex_unlock(&mutex);
 }
 
 // Flushes and closes a sysfs control file. sysfs refuses a write only when
@@ -99,7 +79,7 @@ void CRescanTask::checkNotBusyDevicesForPresent(CBlkDevMgr* mgr) {
     // The disk holding the log is never pinged, let alone deleted.
     if (!dev || dev->IsDisconnected() || dev->IsLogDevice() || !dev->IsReady()) continue;
     if (dev->Ping() == 0) continue;
-    std::string name = dev->name;
+    std::string name = dev->Snapshot().name;
     LOG_INFO(g_wipe_log, "Device " << name << " did not respond, removing.");
     char path[4097];
     snprintf(path, sizeof path, "%s/device/delete", sys_path("/sys/block/" + name).c_str());

@@ -3,9 +3,11 @@
 // targets and LUNs. Runs in a thread of its own; the device monitor notices
 // the drives that come and go.
 #pragma once
-#include <pthread.h>
-
+#include <mutex>
 #include <string>
+#include <thread>
+
+#include "app/lockable.h"
 
 class CBlkDevMgr;
 
@@ -17,7 +19,6 @@ class CRescanTask {
   // Whether a rescan is running; reaps a finished thread.
   bool IsStarted();
 
-  static void* RescanTaskThreadProcStatic(void* arg);
   void RescanTaskThreadProc(CBlkDevMgr* mgr);
   void checkNotBusyDevicesForPresent(CBlkDevMgr* mgr);
   void rescanHostClassesDevice();
@@ -29,10 +30,9 @@ class CRescanTask {
   CRescanTask& operator=(const CRescanTask&) = delete;
 
  private:
-  pthread_mutex_t mutex;
-  bool running = false;
-  pthread_t thread{};
-  bool joined = true;
+  CLockable mutex;
+  bool running GUARDED_BY(mutex) = false;
+  std::thread thread GUARDED_BY(mutex);  // joinable until reaped
 };
 
 extern CRescanTask g_rescan_task;

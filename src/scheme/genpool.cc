@@ -27,7 +27,7 @@ CGenPool::CGenPool(int count) {
 
 CGenPool::~CGenPool() {
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     stop = true;
   }
   work_cv.notify_all();
@@ -38,19 +38,19 @@ void CGenPool::ThreadProc(int index) {
   char name[16];
   snprintf(name, sizeof name, "datagen %d", index);
   prctl(PR_SET_NAME, (unsigned long)name, 0, 0, 0);
-  std::unique_lock<std::mutex> lock(mutex);
+  CLockWrapper lock(mutex);
   for (;;) {
-    work_cv.wait(lock, [this] { return stop || !queue.empty(); });
+    while (!stop && queue.empty()) mutex.Wait(work_cv);
     if (queue.empty()) return;  // stopping, and nothing left to do
     task_t t = std::move(queue.front());
     queue.pop_front();
     if (t.job) t.job->started = true;
-    lock.unlock();
+    lock.Unlock();
     if (t.job)
       t.job->fn();
     else
       Drain(t.batch);
-    lock.lock();
+    lock.Lock();
     if (t.job) {
       t.job->fn = nullptr;  // lets go of what it captured
       t.job->finished = true;
@@ -63,7 +63,7 @@ std::shared_ptr<CGenJob> CGenPool::Submit(std::function<void()> fn) {
   auto job = std::make_shared<CGenJob>();
   job->fn = std::move(fn);
   {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     queue.push_back(task_t{job, nullptr});
   }
   work_cv.notify_one();
@@ -71,12 +71,12 @@ std::shared_ptr<CGenJob> CGenPool::Submit(std::function<void()> fn) {
 }
 
 void CGenPool::Wait(const std::shared_ptr<CGenJob>& job) {
-  std::unique_lock<std::mutex> lock(mutex);
-  done_cv.wait(lock, [&] { return job->finished; });
+  CLockWrapper lock(mutex);
+  while (!job->finished) mutex.Wait(done_cv);
 }
 
 bool CGenPool::Cancel(const std::shared_ptr<CGenJob>& job) {
-  std::unique_lock<std::mutex> lock(mutex);
+  CLockWrapper lock(mutex);
   if (!job->started && !job->finished) {
     for (auto it = queue.begin(); it != queue.end(); ++it)
       if (it->job == job) {
@@ -87,7 +87,7 @@ bool CGenPool::Cancel(const std::shared_ptr<CGenJob>& job) {
     job->finished = true;
     return false;
   }
-  done_cv.wait(lock, [&] { return job->finished; });
+  while (!job->finished) mutex.Wait(done_cv);
   return true;
 }
 
@@ -96,7 +96,7 @@ void CGenPool::Drain(const std::shared_ptr<batch_t>& b) {
     int i = b->next.fetch_add(1);
     if (i >= b->n) return;
     (*b->work)(i);
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     if (++b->done == b->n) done_cv.notify_all();
   }
 }
@@ -108,12 +108,12 @@ void CGenPool::Run(int n, const std::function<void(int)>& work) {
   b->work = &work;
   int helpers = std::min(n - 1, Threads());
   if (helpers > 0) {
-    std::lock_guard<std::mutex> g(mutex);
+    CLockWrapper g(mutex);
     // Ahead of the queued jobs: a chunk under way is finished first.
     for (int i = 0; i < helpers; ++i) queue.push_front(task_t{nullptr, b});
   }
   for (int i = 0; i < helpers; ++i) work_cv.notify_one();
   Drain(b);
-  std::unique_lock<std::mutex> lock(mutex);
-  done_cv.wait(lock, [&] { return b->done == b->n; });
+  CLockWrapper lock(mutex);
+  while (b->done != b->n) mutex.Wait(done_cv);
 }

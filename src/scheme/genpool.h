@@ -7,10 +7,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+#include "app/lockable.h"
 #include "scheme/databuffer.h"
 
 // A unit of work queued on the pool; see CGenPool::Submit.
@@ -67,10 +67,10 @@ class CGenPool : public CFillRunner {
   void ThreadProc(int index);
   void Drain(const std::shared_ptr<batch_t>& b);
 
-  std::mutex mutex;
+  CLockable mutex;
   std::condition_variable work_cv;  // a task was queued, or stop
   std::condition_variable done_cv;  // a job or a batch finished
-  std::deque<task_t> queue;
-  bool stop = false;
+  std::deque<task_t> queue GUARDED_BY(mutex);
+  bool stop GUARDED_BY(mutex) = false;
   std::vector<std::thread> threads;
 };

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "app/lockable.h"
 #include "command/command.h"
-#include "command/lockable.h"
 #include "device/blkdev.h"
 
 class CBlkDevMgr;
@@ -63,9 +63,9 @@ class CAllAtOnceCommand : public CAutoCommand {
 
   // For every arriving queue, before it counts in; false lets it pass at once.
   // Called with the checkpoint's mutex held.
-  virtual bool single_entrance_hook() = 0;
+  virtual bool single_entrance_hook() REQUIRES(this) = 0;
   // Once, by the last queue to arrive, with the mutex held.
-  virtual int all_together_hook() = 0;
+  virtual int all_together_hook() REQUIRES(this) = 0;
 
   // One more queue to wait for, unless the checkpoint has been passed.
   void IncreaseCount();
@@ -76,16 +76,16 @@ class CAllAtOnceCommand : public CAutoCommand {
   int GetCount();
 
  protected:
-  bool done = false;
-  int32_t count = 0;
+  bool done GUARDED_BY(this) = false;
+  int32_t count GUARDED_BY(this) = 0;
 
  private:
   friend class CCheckpointEntry;
   // A queue left without reaching the checkpoint; safe from any thread and
   // under any lock, taken into `count` the next time the mutex is held.
   void Withdraw() { withdrawn.fetch_add(1); }
-  void TakeWithdrawals();  // mutex held
-  void PassLocked();       // mutex held
+  void TakeWithdrawals() REQUIRES(this);
+  void PassLocked() REQUIRES(this);
 
   std::atomic<int> withdrawn{0};
 };
@@ -96,8 +96,8 @@ class CAllAtOnceCommand : public CAutoCommand {
 class CResetCommand : public CAllAtOnceCommand {
  public:
   CResetCommand(CBlkDevMgr* mgr, bool halt);
-  bool single_entrance_hook() override;
-  int all_together_hook() override;
+  bool single_entrance_hook() REQUIRES(this) override;
+  int all_together_hook() REQUIRES(this) override;
   std::shared_ptr<CBlkDev> GetDeviceWithRebootRequires() const;
   int DoReboot();
 
@@ -109,8 +109,8 @@ class CResetCommand : public CAllAtOnceCommand {
 class CSessionTerminatorCommand : public CAllAtOnceCommand {
  public:
   CSessionTerminatorCommand();
-  bool single_entrance_hook() override { return true; }
-  int all_together_hook() override;
+  bool single_entrance_hook() REQUIRES(this) override { return true; }
+  int all_together_hook() REQUIRES(this) override;
 };
 
 // A countdown in the device's status text.

@@ -105,15 +105,11 @@ size_t CLogReader::GetLineCount() {
 }
 
 int CLogReader::StartMonitor() {
-  if (monitor_started) return 0;
+  if (monitor_thread.joinable()) return 0;
   monitor_running = true;
-  int r = pthread_create(&monitor_thread, nullptr, FileMonitor, this);
-  if (r != 0) {
-    monitor_running = false;
-    return r;
-  }
-  monitor_started = true;
-  return 0;
+  int r = start_thread(monitor_thread, [this] { FileMonitor(); });
+  if (r != 0) monitor_running = false;
+  return r;
 }
 
 void CLogReader::StopMonitor() {
@@ -122,21 +118,16 @@ void CLogReader::StopMonitor() {
     monitor_running = false;
   }
   sleep_cv.notify_all();
-  if (monitor_started) {
-    pthread_join(monitor_thread, nullptr);
-    monitor_started = false;
-  }
+  if (monitor_thread.joinable()) monitor_thread.join();
 }
 
-void* CLogReader::FileMonitor(void* arg) {
-  CLogReader* self = static_cast<CLogReader*>(arg);
-  set_thread_name(self->source + " logreader");
-  while (self->monitor_running) {
-    self->ParseLog();
-    std::unique_lock<std::mutex> lk(self->sleep_mutex);
-    self->sleep_cv.wait_for(lk, std::chrono::milliseconds(200), [self] { return !self->monitor_running; });
+void CLogReader::FileMonitor() {
+  set_thread_name(source + " logreader");
+  while (monitor_running) {
+    ParseLog();
+    std::unique_lock<std::mutex> lk(sleep_mutex);
+    sleep_cv.wait_for(lk, std::chrono::milliseconds(200), [this] { return !monitor_running; });
   }
-  return nullptr;
 }
 
 int CLogReader::ParseLog() {

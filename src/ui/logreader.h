@@ -3,7 +3,6 @@
 // and keeps the newest in two rotating buffers; an index of every 256th line
 // lets older lines be read back from the file on demand.
 #pragma once
-#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
@@ -12,9 +11,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "command/lockable.h"
+#include "app/lockable.h"
 
 // One buffer of consecutive display lines.
 class CLineCache {
@@ -62,7 +62,8 @@ class CLogReader : public CLockable {
 
   int StartMonitor();
   void StopMonitor();
-  static void* FileMonitor(void* arg);
+  // The monitor thread: a pass over the file every 200 ms until stopped.
+  void FileMonitor();
 
  protected:
   // One monitor pass over the file; 0 or an error number.
@@ -70,29 +71,29 @@ class CLogReader : public CLockable {
   // Parses new text into the current monitor cache, reader lock held. 1
   // when the cache became full, 0 otherwise, the negated error number on a
   // read error (so that it cannot be mistaken for "full").
-  virtual int ParseRight(int fd);
-  void ResetCacheNoLock();
-  void SwitchMonitorCache();
-  void SwitchReadCache();
+  virtual int ParseRight(int fd) REQUIRES(this);
+  void ResetCacheNoLock() REQUIRES(this);
+  void SwitchMonitorCache() REQUIRES(this);
+  void SwitchReadCache() REQUIRES(this);
 
   // Splits bytes just read into `cache` (at its fill position) into lines,
   // counting from *line_no; `offset` is the file offset of those bytes.
   // Returns the bytes consumed. Index entries are added when `index` is set.
-  size_t ScanChunk(CLineCache& cache, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index);
+  size_t ScanChunk(CLineCache& cache, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index)
+      REQUIRES(this);
 
   std::atomic<bool> monitor_running{false};
-  pthread_t monitor_thread{};
-  bool monitor_started = false;
-  off_t parsed_offset = 0;
-  off_t file_size_seen = 0;
-  uint64_t line_count = 0;
-  std::string source;
-  int wrap_width = 0;
-  std::vector<off_t> line_index;
-  CLineCache monitor_cache[2];
-  CLineCache read_cache[2];
-  int monitor_current = 0;
-  int read_current = 0;
+  std::thread monitor_thread;  // joinable while the monitor is started
+  off_t parsed_offset GUARDED_BY(this) = 0;
+  off_t file_size_seen GUARDED_BY(this) = 0;
+  uint64_t line_count GUARDED_BY(this) = 0;
+  std::string source;  // changed only while the monitor is stopped
+  int wrap_width GUARDED_BY(this) = 0;
+  std::vector<off_t> line_index GUARDED_BY(this);
+  CLineCache monitor_cache[2] GUARDED_BY(this);
+  CLineCache read_cache[2] GUARDED_BY(this);
+  int monitor_current GUARDED_BY(this) = 0;
+  int read_current GUARDED_BY(this) = 0;
 
  private:
   // Wakes the monitor out of its pause when it is stopped.

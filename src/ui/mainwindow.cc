@@ -344,7 +344,7 @@ void CMainWindow::OnSelectKey(const std::shared_ptr<CBlkDev>& dev) {
     LOG_WARN(g_dbg_log, "Attempt to select missing device");
     return;
   }
-  LOG_INFO(g_wipe_log, "Selecting device " << dev->name);
+  LOG_INFO(g_wipe_log, "Selecting device " << dev->Snapshot().name);
   if (dev->IsReady()) {
     dev->SetWiping(WIPING_TOGGLE);
     list_dirty = 1;

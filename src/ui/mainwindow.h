@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "command/lockable.h"
+#include "app/lockable.h"
 #include "devmgr/devmgr.h"
 #include "ui/logreader.h"
 #include "ui/screen.h"
@@ -93,7 +93,7 @@ class CMainWindow : public CGenericWnd, public CDevMgrHook, private CLockable {
   bool auto_start_pending = true;
   CLogReader reader;
   int last_count = 0;
-  std::vector<std::shared_ptr<CBlkDev>> pending;  // guarded by the window lock
+  std::vector<std::shared_ptr<CBlkDev>> pending GUARDED_BY(this);
   int lines = 0;
   int cols = 0;
   int row = 0;
