@@ -3,8 +3,6 @@
 #include <errno.h>
 #include <string.h>
 
-#include <system_error>
-
 #include "command/command.h"
 #include "scheme/scheme.h"
 
@@ -144,11 +142,8 @@ CChunkReader::CChunkReader(const std::string& thread_name, read_fn_t r, int f, u
   slots[0].chunk.area = area0;
   slots[1].chunk.area = area1;
   nslots = area1 ? 2 : 1;
-  try {
-    thread = std::thread(&CChunkReader::ThreadMain, this);
-  } catch (const std::system_error&) {
-    // Without the thread each read is done on the spot.
-  }
+  // Without the thread each read is done on the spot.
+  start_thread(thread, [this] { ThreadMain(); });
 }
 
 CChunkReader::~CChunkReader() {
