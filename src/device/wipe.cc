@@ -71,6 +71,13 @@ long random_difference(CDataBuffer* buf, const unsigned char* actual, int pass, 
   return k < -1 ? 0 : k;
 }
 
+// The name of a wiping pass in the log and the report: "zero", "5C", ...
+std::string pass_name_of(const CScheme& scheme, int pass) {
+  char name[64] = "";
+  scheme.PrintPassName(pass, name, sizeof name);
+  return name;
+}
+
 }  // namespace
 
 int CBlkDev::DoWipe(int hardware) {
@@ -85,11 +92,9 @@ int CBlkDev::DoWipe(int hardware) {
   auto not_started = [&](int rc) {
     if (scheme)
       for (int i = 0; i < (int)scheme->passes.size(); ++i) {
-        char pass_name[64] = "";
-        scheme->PrintPassName(i, pass_name, sizeof pass_name);
         cert_step_t step;
         step.scheme_pass = i + 1;
-        LogFinishedPass(std::string("wiping pass [") + pass_name + "]", CDeviceReport::failed, step);
+        LogFinishedPass("wiping pass [" + pass_name_of(*scheme, i) + "]", CDeviceReport::failed, step);
       }
     else
       LogFinishedPass("wiping", CDeviceReport::failed);
@@ -119,14 +124,12 @@ int CBlkDev::DoWipe(int hardware) {
       break;
     }
     int start = (int)time(nullptr);
-    char pass_name[64];
-    pass_name[0] = 0;
-    scheme->PrintPassName(i - 1, pass_name, sizeof pass_name);
-    uint64_t t0 = BeginPhase("Wiping", "wiping", i, n, std::string(" [") + pass_name + "]");
+    const std::string pass_name = pass_name_of(*scheme, i - 1);
+    uint64_t t0 = BeginPhase("Wiping", "wiping", i, n, " [" + pass_name + "]");
     result = WipePass(fd.get(), buffer.get(), i - 1, start, previous_start, g_wipe_write);
     cert_step_t step;
     step.scheme_pass = i;
-    EndPhase("wiping", i, n, result, std::string("wiping pass [") + pass_name + "]", step, t0);
+    EndPhase("wiping", i, n, result, "wiping pass [" + pass_name + "]", step, t0);
     if (cancel_requested) break;
 
     if (g_scheme.verify && scheme->passes[i - 1].verify) {
