@@ -334,6 +334,14 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
     log_status_line(r.status, r.error, r.count & 0xFF, r.lba[0], r.lba[1], r.lba[2]);
     return io.rc;
   }
+  if (io.transport_failed()) {
+    // The host adapter or the driver lost the command: whatever the sense
+    // buffer holds did not come from the drive.
+    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. Host status is 0x%02X, driver status is 0x%02X.",
+             form, cmd->command & 0xFF, cmd->feature & 0xFF, io.host_status & 0xFF, io.driver_status & 0xFF);
+    LOG_ERROR(g_ll_log, line);
+    return -1;
+  }
   sat_result_t r = sat_decode_sense(sense);
   int rc = r.rc;
   if (rc != 0) {

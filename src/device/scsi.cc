@@ -187,7 +187,7 @@ int CScsiInquiryCmd::Run(int fd, int page) {
     LOG_WARN(g_dbg_log, "SG_IO failed: " << strerror(r.error));
     return r.rc;
   }
-  if (r.check) return -1;
+  if (r.check || r.transport_failed()) return -1;
   if (page != SCSI_INQUIRY_STANDARD && data[1] != page) {
     char hex[8];
     snprintf(hex, sizeof hex, "%02x", page);

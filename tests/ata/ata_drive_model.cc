@@ -209,6 +209,7 @@ int AtaDriveModel::Ioctl(int, unsigned long request, void* arg) {
       h->sb_len_wr = 22;
     }
     h->status = 0x02;  // CHECK CONDITION, as CK_COND asks
+    h->host_status = (unsigned short)host_status;
     return 0;
   }
   if (request == HDIO_DRIVE_TASKFILE) {

@@ -41,6 +41,7 @@ class AtaDriveModel {
   // The ATA pass-through result in fixed format, as Debian 12's kernel writes
   // it, else in descriptor format (D_SENSE).
   bool fixed_sense = false;
+  int host_status = 0;  // of every SG_IO: nonzero when the host adapter loses the commands
 
   // ---- sizes: current (visible) max <= native max (HPA) <= DCO max <= factory ----
   uint64_t factory_max = 1000 * 1000 * 2 - 1;  // ~1 GB
