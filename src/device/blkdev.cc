@@ -368,6 +368,11 @@ CBlkDevData CBlkDev::Snapshot() {
   return *this;
 }
 
+std::string CBlkDev::Name() {
+  CLockWrapper guard(*this);
+  return name;
+}
+
 std::vector<std::shared_ptr<CCommand>> CBlkDev::Commands() {
   CLockWrapper guard(*this);
   return commands;

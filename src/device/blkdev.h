@@ -169,6 +169,9 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // Copies taken under the device lock: the facts the interface draws and
   // the commands it offers.
   CBlkDevData Snapshot();
+  // The kernel name, read under the device lock: the rescan thread clears
+  // it when the drive goes and sets it when the drive comes back.
+  std::string Name();
   std::vector<std::shared_ptr<CCommand>> Commands();
 
   // Whether the queue thread is running (under the device lock).

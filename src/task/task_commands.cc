@@ -56,7 +56,7 @@ int CProxyCommand::Run(bool sync) {
   std::shared_ptr<CCommand> cmd = device->GetCommandById(id);
   if (!cmd) {
     LOG_ERROR(g_dbg_log, name << ": Proxy command: command '" << (int)id << "' is not found on device '"
-                              << device->name << "'");
+                              << device->Name() << "'");
     if (overwrites_drive(id)) device->LogFinishedPass("wiping", CDeviceReport::failed);
     return -2;
   }
@@ -170,7 +170,7 @@ std::shared_ptr<CBlkDev> CResetCommand::GetDeviceWithRebootRequires() const {
       std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(i);
       if (!dev || dev->IsDisconnected() || !dev->IsSelectedForWiping()) continue;
       if (dev->NeedReboot()) {
-        LOG_INFO(g_dbg_log, dev->name << " - reboot required.");
+        LOG_INFO(g_dbg_log, dev->Name() << " - reboot required.");
         return dev;
       }
     }
@@ -190,7 +190,7 @@ bool CResetCommand::single_entrance_hook() {
     Lock();
     return false;
   }
-  LOG_WARN(g_wipe_log, "Drive-" << dev->name << "Power-off cycle is needed to continue wiping on this device.");
+  LOG_WARN(g_wipe_log, "Drive-" << dev->Name() << "Power-off cycle is needed to continue wiping on this device.");
   dev->SetCommandStatus("Waiting for reset...");
   while (!g_power_cycle_wait_over()) g_task_sleep();
   Lock();
@@ -202,7 +202,7 @@ int CResetCommand::all_together_hook() {
   std::shared_ptr<CBlkDev> dev = GetDeviceWithRebootRequires();
   int rc = 0;
   if (dev) {
-    LOG_INFO(g_dbg_log, dev->name << ": Reboot in 10 seconds...");
+    LOG_INFO(g_dbg_log, dev->Name() << ": Reboot in 10 seconds...");
     dev->SetCommandStatus("Reboot in 10 seconds...");
     for (int i = 0; i < 10; ++i) g_task_sleep();
     rc = DoReboot();

@@ -38,11 +38,11 @@ int CWipeTask::Start(CBlkDevMgr* mgr) {
     std::shared_ptr<CBlkDev> dev = mgr->GetBlkDev(i);
     if (!dev || dev->IsDisconnected()) continue;
     if (dev->IsLogDevice()) {
-      LOG_INFO(g_dbg_log, dev->name << ": Skipping - the log device is never wiped.");
+      LOG_INFO(g_dbg_log, dev->Name() << ": Skipping - the log device is never wiped.");
     } else if (!dev->IsSelectedForWiping()) {
-      LOG_INFO(g_dbg_log, dev->name << ": Skipping - not marked for wiping.");
+      LOG_INFO(g_dbg_log, dev->Name() << ": Skipping - not marked for wiping.");
     } else if (!dev->IsReady()) {
-      LOG_INFO(g_dbg_log, dev->name << ": Skipping - device is not ready (possible wiping in progress)");
+      LOG_INFO(g_dbg_log, dev->Name() << ": Skipping - device is not ready (possible wiping in progress)");
     } else {
       PrepareCommandsQueue(dev, mgr, false);
       ++queues;
@@ -65,20 +65,20 @@ void CWipeTask::StartOnAdditionalDrive(std::shared_ptr<CBlkDev> dev, CBlkDevMgr*
   // The main window selects the drive first; a drive that cannot be selected
   // (the log device, a drive without media) is not wiped.
   if (dev->IsLogDevice() || !dev->IsSelectedForWiping()) {
-    LOG_INFO(g_dbg_log, dev->name << ": Not wiping - the drive is not selected for wiping");
+    LOG_INFO(g_dbg_log, dev->Name() << ": Not wiping - the drive is not selected for wiping");
     return;
   }
   if (dev->IsReady()) {
     PrepareCommandsQueue(dev, mgr, true);
     dev->RunCommandQueue();
   } else {
-    LOG_INFO(g_dbg_log, dev->name << ": Unable to start wiping - drive is not ready");
+    LOG_INFO(g_dbg_log, dev->Name() << ": Unable to start wiping - drive is not ready");
   }
 }
 
 void CWipeTask::PrepareCommandsQueue(std::shared_ptr<CBlkDev> dev, CBlkDevMgr* mgr, bool additional) {
   if (!dev) return;
-  const std::string& name = dev->name;
+  const std::string name = dev->Name();
   LOG_INFO(g_dbg_log, name << ": Wipe task. Init");
   dev->ClearCommandQueue();
 
