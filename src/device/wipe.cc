@@ -101,26 +101,26 @@ int CBlkDev::DoWipe(int hardware) {
     return rc;
   };
   if (!scheme || !buffer) {
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to get wiping scheme information");
+    LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": failed to get wiping scheme information");
     return not_started(-1);
   }
 
-  unique_fd fd(open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT));
+  unique_fd fd(open_device_node(major, minor, Name().c_str(), O_RDWR | O_DIRECT));
   if (!fd.valid()) {
     int err = errno;
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(err));
+    LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": failed to open device node. " << strerror(err));
     return not_started(1);
   }
 
   int n = (int)scheme->passes.size();
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": using '" << scheme->name << "' scheme, " << n << " pass(es)");
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": using '" << scheme->name << "' scheme, " << n << " pass(es)");
 
   int result = 0;
   int previous_start = 0;
   for (int i = 1; i <= n; ++i) {
     if (hardware && i == n) {
       LOG_INFO(g_wipe_log,
-               "Disk-" << name << ": wiping pass " << i << "/" << n << " skipped. Hardware erase will be used.");
+               "Disk-" << Name() << ": wiping pass " << i << "/" << n << " skipped. Hardware erase will be used.");
       break;
     }
     int start = (int)time(nullptr);
@@ -156,7 +156,7 @@ uint64_t CBlkDev::BeginPhase(const char* label, const char* verb, int i, int n, 
     percent = 0;
   }
   uint64_t t0 = get_nanotime();
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " pass " << i << "/" << n << detail << " started");
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << verb << " pass " << i << "/" << n << detail << " started");
   return t0;
 }
 
@@ -164,7 +164,7 @@ void CBlkDev::EndPhase(const char* verb, int i, int n, int result, const std::st
                        uint64_t t0) {
   step.seconds = elapsed_seconds(t0);
   if (result == 0) {
-    LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " pass " << i << "/" << n << " completed in "
+    LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << verb << " pass " << i << "/" << n << " completed in "
                                  << CTimeStr((int)step.seconds).c_str());
     LogFinishedPass(report_name, CDeviceReport::success, step);
   } else {
@@ -182,7 +182,7 @@ bool CBlkDev::PassProgress(const char* verb, int pass, uint64_t pos, uint64_t do
     eta = speed ? (int32_t)((total - pos) / speed) : 0;
   }
   if (!cancel_requested) return false;
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << verb << " cancelled at pass " << pass + 1 << ", offset " << pos);
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << verb << " cancelled at pass " << pass + 1 << ", offset " << pos);
   return true;
 }
 
@@ -212,10 +212,10 @@ int CBlkDev::WipePass(int fd, CDataBuffer* buf, int pass, int start, int previou
       // Nothing written would not move the pass on: count it as a failure.
       if (written > 0) break;
       const char* reason = written < 0 ? strerror(errno) : "nothing written";
-      LOG_WARN(g_wipe_log, "Disk-" << name << ": write failed; pass: " << pass + 1 << ", offset: " << pos
+      LOG_WARN(g_wipe_log, "Disk-" << Name() << ": write failed; pass: " << pass + 1 << ", offset: " << pos
                                    << ", error: " << reason);
       if (++attempts >= kWriteAttempts) {
-        LOG_ERROR(g_wipe_log, "Disk-" << name << ": wiping pass " << pass + 1 << " failed.");
+        LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": wiping pass " << pass + 1 << " failed.");
         return -1;
       }
       LOG_INFO(g_wipe_log, "Retrying... " << kWriteAttempts - attempts << " attempt(s) left.");
@@ -233,7 +233,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
                         long (*read)(int, void*, unsigned long, long)) {
   uint64_t t0 = get_nanotime();
   uint64_t total = size_bytes;
-  LOG_TRACE(g_dbg_log, name << ": verifying progress: pos=" << 0 << " len=" << 0 << " bufsize=" << kChunkSize
+  LOG_TRACE(g_dbg_log, Name() << ": verifying progress: pos=" << 0 << " len=" << 0 << " bufsize=" << kChunkSize
                             << " size=" << total);
   if (total == 0) return 0;
   // Random data is made and compared block by block on the generation pool;
@@ -260,7 +260,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   }
   // Declared last: destroyed first, so no read is still under way when the
   // pass returns.
-  CChunkReader reader(name + " reader", read, fd, total, buf->GetReadBuffer(), second);
+  CChunkReader reader(Name() + " reader", read, fd, total, buf->GetReadBuffer(), second);
 
   uint64_t pos = 0;
   while (pos < total) {
@@ -269,12 +269,12 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     CChunkReader::chunk_t c = reader.Next();
     long got = c.got;
     if (got < 0) {
-      LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset " << pos << ". "
+      LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": verifying pass " << pass + 1 << " failed at offset " << pos << ". "
                                     << strerror(c.err));
       return -1;
     }
     if (got == 0) {
-      LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset " << pos
+      LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": verifying pass " << pass + 1 << " failed at offset " << pos
                                     << ". Unexpected end of device");
       return -1;
     }
@@ -294,7 +294,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     }
     if (k >= 0) {
       verify_mismatch = (long long)(pos + k);
-      LOG_ERROR(g_wipe_log, "Disk-" << name << ": verifying pass " << pass + 1 << " failed at offset "
+      LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": verifying pass " << pass + 1 << " failed at offset "
                                     << pos + k + 1 << ". Data mismatch");
       return -1;
     }
