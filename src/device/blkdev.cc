@@ -153,9 +153,9 @@ int CBlkDev::QueueCommand(std::shared_ptr<CCommand> cmd) {
 }
 
 int CBlkDev::RunCommandQueue() {
-  LOG_INFO(g_dbg_log, name << ": Run command queue");
+  LOG_INFO(g_dbg_log, Name() << ": Run command queue");
   if (!IsReady()) {
-    LOG_DEBUG(g_dbg_log, name << ": Unable to run commands queue: device is not ready.");
+    LOG_DEBUG(g_dbg_log, Name() << ": Unable to run commands queue: device is not ready.");
     return EBUSY;
   }
   CLockWrapper guard(*this);
@@ -244,12 +244,13 @@ void CBlkDev::QueueThreadProc(unsigned generation) {
     if (queue_stop || queue.empty()) break;
     std::shared_ptr<CCommand> cmd = queue.front();
     size_t remaining = queue.size();
+    const std::string who = name;  // the rescan thread may change it once unlocked
     guard.Unlock();
     if (cmd) {
-      LOG_INFO(g_dbg_log, name << ": Running command '" << cmd->GetName() << "', remaining: " << remaining);
+      LOG_INFO(g_dbg_log, who << ": Running command '" << cmd->GetName() << "', remaining: " << remaining);
       cmd->Run(true);
     } else {
-      LOG_INFO(g_dbg_log, name << ": Null command pointer, remaining: " << remaining);
+      LOG_INFO(g_dbg_log, who << ": Null command pointer, remaining: " << remaining);
     }
     guard.Lock();
     if (GivenUp(generation)) return;
@@ -284,8 +285,10 @@ bool CBlkDev::GivenUp(unsigned generation) {
 void CBlkDev::ClearCommandQueue() {
   enum { NOTHING, CANCELLED, CANNOT_CANCEL } action = NOTHING;
   std::thread thread;
+  std::string who;
   {
     CLockWrapper guard(*this);
+    who = name;
     if (queue_running) {
       queue_stop = true;
       if (!queue.empty() && queue.front()) {
@@ -311,12 +314,12 @@ void CBlkDev::ClearCommandQueue() {
       }
     }
   }
-  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, name << ": Cancelling current command...");
+  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, who << ": Cancelling current command...");
   if (action == CANNOT_CANCEL)
     LOG_DEBUG(g_dbg_log,
-              name << ": Command execution thread killed because current command could not be cancelled.");
+              who << ": Command execution thread killed because current command could not be cancelled.");
   if (thread.joinable()) thread.join();
-  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, name << ": Command cancelled.");
+  if (action == CANCELLED) LOG_DEBUG(g_dbg_log, who << ": Command cancelled.");
   CLockWrapper guard(*this);
   queue.clear();
   report.reset(new CDeviceReport(this));
