@@ -4,6 +4,8 @@
 
 #include "scheme/isaac_forms.h"
 
+// The generators' rows of statements mirror the published algorithm's layout.
+// clang-format off
 // ind(mm, x): the 64-bit little-endian value that starts at byte offset
 // (x & 1020) of the memory array. The offset is a multiple of 4, so the value
 // may span two memory words.
@@ -213,3 +215,4 @@ void isaac_blocks_scalar(int seed_first, unsigned char* out, long nblocks) {
     isaac_bytes(&ctx, out + k * kBlockBytes, kBlockBytes);
   }
 }
+// clang-format on

@@ -4,6 +4,8 @@
 
 #include "scheme/isaac_forms.h"
 
+// The generators' rows of statements mirror the published algorithm's layout.
+// clang-format off
 // ind(mm, x): the memory word picked by bits 3..10 of x.
 #define ind64(mm, x) (*(uint64_t*)((unsigned char*)(mm) + ((x) & ((RANDSIZ - 1) << 3))))
 
@@ -217,3 +219,4 @@ void isaac64_blocks_scalar(int seed_first, unsigned char* out, long nblocks) {
     isaac64_bytes(&ctx, out + k * kBlockBytes, kBlockBytes);
   }
 }
+// clang-format on
