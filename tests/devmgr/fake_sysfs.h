@@ -1,5 +1,5 @@
-// A fake /sys/block and /dev under a temporary root (g_root_prefix) with
-// image files as the drives.
+// A fake /sys/block and /dev under a temporary root (TempRoot) with image
+// files as the drives, and the device monitor's passes run by hand over it.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 
 #include "device/device_fixture.h"
 #include "devmgr/devmgr.h"
-#include "support/scoped.h"
 
 struct fake_drive {
   uint64_t size = 1 << 20;  // bytes
@@ -51,23 +50,19 @@ class FakeSys : public TempRoot {
     std::vector<unsigned char> img = ReadImage(name);
     return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
   }
-};
 
-// The monitor's passes without its thread and its pause, on a clock that
-// the test moves on.
-class Monitor {
- public:
+  // The monitor's passes without its thread and its pause, on a clock that
+  // the test moves on.
   void Pass(CBlkDevMgr& m) {
     m.MonitorPass(previous, first);
     first = false;
   }
   void Advance(int seconds) { offset += seconds; }
+  time_t MonitorClock() override { return time(nullptr) + offset; }
+  void MonitorSleep() override {}
 
  private:
-  static inline time_t offset = 0;
-  Scoped<devmgr_sleep_fn_t> sleep{g_devmgr_monitor_sleep, [] {}};
-  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset; }};
-  Scoped<time_t> start{offset, 0};
+  time_t offset = 0;
   std::set<std::string> previous;
   bool first = true;
 };
