@@ -25,7 +25,7 @@ class CPlatform {
   virtual long WipeWrite(int fd, const void* buf, unsigned long count, long offset) = 0;
   virtual long WipeRead(int fd, void* buf, unsigned long count, long offset) = 0;
   virtual void Sync() = 0;
-  // A command line through the system shell (mount, umount, hdparm...).
+  // A command line through the system shell (mount, umount, cp...).
   virtual int Shell(const char* cmdline) = 0;
 
   // The log medium search, on the console before the screen exists: text
@@ -53,8 +53,8 @@ class CPlatform {
   virtual _win_st* CursesInit() = 0;
   virtual int Key() = 0;
 
-  // The machine: restart (with DCO=off on the new kernel's command line) or
-  // power off; the early end of the wait for a power-off cycle.
+  // The machine: restart or power off; the early end of the wait for a
+  // power-off cycle.
   virtual int Reboot(bool restart) = 0;
   virtual bool PowerCycleWaitOver() = 0;
 };

@@ -31,7 +31,7 @@ class FakeSys : public TempRoot {
     if (d.usb) {
       std::string usbdev = "/sys/devices/pci0000:00/" + std::string(d.usb) + "/2-" + std::to_string(d.minor);
       dev_dir = usbdev + "/2-1:1.0/host6/target6:0:0/6:0:0:0";
-      Shell("mkdir -p '" + Path(dev_dir) + "' && ln -s '" + Path(dev_dir) + "' '" + Path(blk + "/device") + "'");
+      Run("mkdir -p '" + Path(dev_dir) + "' && ln -s '" + Path(dev_dir) + "' '" + Path(blk + "/device") + "'");
       WriteFile(usbdev + "/manufacturer", d.vendor + "\n");
       WriteFile(usbdev + "/serial", d.serial + "\n");
     } else {
@@ -43,8 +43,8 @@ class FakeSys : public TempRoot {
     if (d.node) MakeImage(name, d.size, 0xAA);
   }
   // Takes the name out of /sys/block; the image stays for the test to read.
-  void RemoveDrive(const std::string& name) { Shell("rm -rf '" + Path("/sys/block/" + name) + "'"); }
-  void Shell(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+  void RemoveDrive(const std::string& name) { Run("rm -rf '" + Path("/sys/block/" + name) + "'"); }
+  void Run(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
   // Whether the image still holds nothing but its original fill.
   bool Untouched(const std::string& name) {
     std::vector<unsigned char> img = ReadImage(name);
