@@ -13,18 +13,30 @@
 #include "scheme/scheme.h"
 #include "ui/screen.h"
 
+namespace {
+
+// The log medium search writes to the interface's text output, which is the
+// console until the screen starts, and clears the screen before each round.
+class CSessionPlatform : public CSystemPlatform {
+ public:
+  void ConsoleText(int y, int x, const char* text, bool newlines) override { text_out(y, x, text, newlines); }
+  void ConsoleClear() override { clear_screen(); }
+};
+
+}  // namespace
+
 int main() {
   // Lives until the end of main, after everything that may still log.
   log4cplus::Initializer log_init;
-  // Lives for the whole session; no thread is started yet.
+  // Both live for the whole session; no thread is started yet.
+  CSessionPlatform session_platform;
+  CScopedPlatform use_session_platform(session_platform);
   CBlkDevMgr mgr;
 
   read_mode_flags();
 
   // The log medium is mounted at /log before logging opens its files there.
   // Only the console exists yet.
-  g_logdev_text_out = text_out;
-  g_logdev_clear = clear_screen;
   if (g_logfile) {
     // What the search logs goes nowhere yet; log4cplus is not to complain
     // about that on the console.

@@ -14,10 +14,6 @@
 #include "ata/ata_blocks.h"
 #include "command/threaded_command.h"
 
-static void default_erase_pause(unsigned seconds) { sleep(seconds); }
-
-ata_pause_fn_t g_ata_erase_pause = default_erase_pause;
-
 CBlkDevAta::CBlkDevAta(ata_transport_e t) : CBlkDev() {
   if (t == TRANSPORT_SAT)
     transport.reset(new CSgSatl);
@@ -353,7 +349,7 @@ int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   const char* pass = p.variant ? "ATA Erase [pattern]" : "ATA Erase [zero]";
   int rc = 0;
   if (g_debug_fast)
-    g_ata_erase_pause(ATA_FAST_DEBUG_ERASE_SECONDS);
+    platform().AtaErasePause(ATA_FAST_DEBUG_ERASE_SECONDS);
   else
     rc = dev->SecurityErase(p);
   cert_step_t step;

@@ -9,10 +9,7 @@
 #include "ata/ata_transport.h"
 #include "device/blkdev.h"
 
-// The pause that replaces the drive's own erase in fast-debug mode; tests
-// replace it so that nothing sleeps.
-typedef void (*ata_pause_fn_t)(unsigned seconds);
-extern ata_pause_fn_t g_ata_erase_pause;
+// How long the pause that replaces the drive's own erase in fast-debug mode lasts.
 constexpr unsigned ATA_FAST_DEBUG_ERASE_SECONDS = 10;
 
 class CBlkDevAta : public CBlkDev {

@@ -10,9 +10,6 @@
 #include "app/util.h"
 #include "command/threaded_command.h"
 
-wipe_write_fn_t g_wipe_write = pwrite64;
-wipe_read_fn_t g_wipe_read = pread64;
-
 CBlkDev::CBlkDev() : report(new CDeviceReport(this)) {}
 
 CBlkDev::CBlkDev(const CBlkDevData& data) : CBlkDevData(data), report(new CDeviceReport(this)) {}

@@ -28,13 +28,6 @@ struct part_t {
   uint64_t size = 0;   // bytes
 };
 
-// Wipe I/O functions, with the meaning of pwrite64 and pread64. The wipe
-// passes its reads and writes through these so tests can inject failures.
-typedef long (*wipe_write_fn_t)(int fd, const void* buf, unsigned long count, long offset);
-typedef long (*wipe_read_fn_t)(int fd, void* buf, unsigned long count, long offset);
-extern wipe_write_fn_t g_wipe_write;  // pwrite64 in production
-extern wipe_read_fn_t g_wipe_read;    // pread64 in production
-
 // What sysfs says about a kernel name: its device numbers, size and model.
 struct sysfs_identity_t {
   bool found = false;  // the name has readable device numbers

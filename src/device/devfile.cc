@@ -14,7 +14,7 @@ int open_device_node(int major, int minor, const char* name, int flags) {
   std::string path = sys_path(std::string("/dev/") + name);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(major, minor));
-  int fd = g_open(path.c_str(), flags);
+  int fd = platform().Open(path.c_str(), flags);
   if (fd < 0) {
     int err = errno;
     LOG_WARN(g_dbg_log, "Could not open device file '" << path << "': " << strerror(err));

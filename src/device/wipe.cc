@@ -43,6 +43,12 @@ namespace {
 const int kWriteAttempts = 3;
 const uint64_t kSpeedThreshold = 1000000000ULL;
 
+// The passes' writes and reads, through the platform.
+long platform_write(int fd, const void* buf, unsigned long n, long off) {
+  return platform().WipeWrite(fd, buf, n, off);
+}
+long platform_read(int fd, void* buf, unsigned long n, long off) { return platform().WipeRead(fd, buf, n, off); }
+
 // Average speed of the pass so far, in bytes per second.
 uint64_t pass_speed(uint64_t done, uint64_t t0) {
   uint64_t elapsed = get_nanotime() - t0;
@@ -126,7 +132,7 @@ int CBlkDev::DoWipe(int hardware) {
     int start = (int)time(nullptr);
     const std::string pass_name = pass_name_of(*scheme, i - 1);
     uint64_t t0 = BeginPhase("Wiping", "wiping", i, n, " [" + pass_name + "]");
-    result = WipePass(fd.get(), buffer.get(), i - 1, start, previous_start, g_wipe_write);
+    result = WipePass(fd.get(), buffer.get(), i - 1, start, previous_start, platform_write);
     cert_step_t step;
     step.scheme_pass = i;
     EndPhase("wiping", i, n, result, "wiping pass [" + pass_name + "]", step, t0);
@@ -135,7 +141,7 @@ int CBlkDev::DoWipe(int hardware) {
     if (g_scheme.verify && scheme->passes[i - 1].verify) {
       t0 = BeginPhase("Verifying", "verifying", i, n, "");
       verify_mismatch = -1;
-      result = VerifyPass(fd.get(), buffer.get(), i - 1, start, previous_start, g_wipe_read);
+      result = VerifyPass(fd.get(), buffer.get(), i - 1, start, previous_start, platform_read);
       step.kind = STEP_VERIFY;
       step.mismatch = verify_mismatch;
       EndPhase("verifying", i, n, result, "verifying pass", step, t0);

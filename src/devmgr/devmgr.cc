@@ -13,12 +13,6 @@
 #include "command/command.h"
 #include "devmgr/blkdev_probe.h"
 
-static time_t default_clock() { return time(nullptr); }
-static void default_monitor_sleep() { sleep(1); }
-
-devmgr_clock_fn_t g_devmgr_clock = default_clock;
-devmgr_sleep_fn_t g_devmgr_monitor_sleep = default_monitor_sleep;
-
 CDevMgrHook::~CDevMgrHook() {
   if (mgr) mgr->UnregisterHooks(this);
 }
@@ -214,7 +208,7 @@ void CBlkDevMgr::RemoveDevice(const std::string& name) {
 }
 
 void CBlkDevMgr::DeleteMuchTimeAgoRemovedDevices() {
-  const time_t now = g_devmgr_clock();
+  const time_t now = platform().MonitorClock();
   for (bool again = true; again;) {
     again = false;
     for (auto it = devices.begin(); it != devices.end(); ++it) {
@@ -254,7 +248,7 @@ void CBlkDevMgr::MonitorPass(std::set<std::string>& previous, bool first_pass) {
   std::vector<std::string> added, removed;
   std::set_difference(current.begin(), current.end(), previous.begin(), previous.end(), std::back_inserter(added));
   std::set_difference(previous.begin(), previous.end(), current.begin(), current.end(), std::back_inserter(removed));
-  g_devmgr_monitor_sleep();
+  platform().MonitorSleep();
   for (auto& n : added) {
     LOG_TRACE(g_dbg_log, "BlockDeviceMonitor: device '" << n << "' connected to system.");
     AddDevice(n.c_str());

@@ -44,32 +44,6 @@ struct CLogDev {
   int64_t blocks = 0;  // 1 KiB blocks
 };
 
-// Seams of the log medium search, which runs on the console before the
-// screen exists: its text output (the interface's text_out, set by main;
-// before that plain standard output), the file-system query and the count of
-// marker files on the mounted candidate, and the operator's answer to the
-// prompt (getchar).
-struct statvfs;
-typedef void (*logdev_text_out_fn_t)(int y, int x, const char* text, bool newlines);
-typedef int (*logdev_statvfs_fn_t)(const char* path, struct statvfs* st);
-typedef int (*logdev_glob_count_fn_t)(const char* pattern);
-typedef int (*logdev_read_char_fn_t)();
-typedef void (*logdev_clear_fn_t)();
-extern logdev_text_out_fn_t g_logdev_text_out;
-extern logdev_statvfs_fn_t g_logdev_statvfs;
-extern logdev_glob_count_fn_t g_logdev_glob_count;
-extern logdev_read_char_fn_t g_logdev_read_char;
-// Clears the screen before each search round: the interface's clear_screen,
-// set by main; before that nothing.
-extern logdev_clear_fn_t g_logdev_clear;
-
-// Seams of the monitor: its clock (seconds since the epoch, used for the
-// 30-second rules) and its one-second pause between listing and acting.
-typedef time_t (*devmgr_clock_fn_t)();
-typedef void (*devmgr_sleep_fn_t)();
-extern devmgr_clock_fn_t g_devmgr_clock;
-extern devmgr_sleep_fn_t g_devmgr_monitor_sleep;
-
 // Seconds a disconnected device keeps its entry, waiting to come back.
 constexpr int DEVMGR_RECONNECT_SECONDS = 30;
 

@@ -1,7 +1,6 @@
 // Choice of the log medium: a USB stick or floppy mounted at /log before
 // logging starts, so that the session log survives the wipe and the reboot.
 #include <errno.h>
-#include <glob.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,26 +21,6 @@
 
 namespace {
 
-// What text_out does before the screen exists.
-void console_text_out(int, int, const char* text, bool newlines) {
-  const char* nl = newlines ? "\n" : "";
-  printf("%s%s%s", nl, text ? text : "", nl);
-  fflush(stdout);
-}
-
-int glob_count(const char* pattern) {
-  glob_t g;
-  memset(&g, 0, sizeof g);
-  int n = 0;
-  if (glob(pattern, 0, nullptr, &g) == 0) n = (int)g.gl_pathc;
-  globfree(&g);
-  return n;
-}
-
-int read_char() { return getchar(); }
-
-void no_clear() {}
-
 bool contains_nocase(const std::string& haystack, const char* needle) {
   std::string h = haystack;
   std::transform(h.begin(), h.end(), h.begin(), [](unsigned char c) { return (char)std::tolower(c); });
@@ -54,9 +33,10 @@ bool canonical_sys_path(const std::string& path, std::string& out) {
   char buf[PATH_MAX];
   if (!realpath(sys_path(path).c_str(), buf)) return false;
   out = buf;
-  if (!g_root_prefix.empty()) {
+  const std::string& prefix = platform().RootPrefix();
+  if (!prefix.empty()) {
     char root[PATH_MAX];
-    if (realpath(g_root_prefix.c_str(), root)) {
+    if (realpath(prefix.c_str(), root)) {
       size_t n = strlen(root);
       if (out.compare(0, n, root) == 0) out.erase(0, n);
     }
@@ -66,15 +46,9 @@ bool canonical_sys_path(const std::string& path, std::string& out) {
 
 }  // namespace
 
-logdev_text_out_fn_t g_logdev_text_out = console_text_out;
-logdev_statvfs_fn_t g_logdev_statvfs = ::statvfs;
-logdev_glob_count_fn_t g_logdev_glob_count = glob_count;
-logdev_read_char_fn_t g_logdev_read_char = read_char;
-logdev_clear_fn_t g_logdev_clear = no_clear;
-
 int CBlkDevMgr::AutoSetLogDevice() {
   for (;;) {
-    g_logdev_clear();
+    platform().ConsoleClear();
     if (ScanLogDevices("/log") > 0) {
       int best = GetBestLogDeviceIndex();
       if (best >= 0) {
@@ -82,10 +56,10 @@ int CBlkDevMgr::AutoSetLogDevice() {
         return 0;
       }
     }
-    g_logdev_text_out(1, 0, "Could not find an appropriate removable device for log file", true);
+    platform().ConsoleText(1, 0, "Could not find an appropriate removable device for log file", true);
     if (g_nodelay) return 0;
-    g_logdev_text_out(2, 0, "Press 'D' to disable log, any other key to rescan", true);
-    int c = g_logdev_read_char();
+    platform().ConsoleText(2, 0, "Press 'D' to disable log, any other key to rescan", true);
+    int c = platform().ConsoleChar();
     // No more input (a closed console) cannot ask for another scan.
     if (c == 'D' || c == 'd' || c == EOF) return 0;
   }
@@ -96,7 +70,7 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
   if (!f) return 0;
   log_devices.clear();
   int column = 0;
-  auto mark = [&](const char* m) { g_logdev_text_out(0, column++, m, false); };
+  auto mark = [&](const char* m) { platform().ConsoleText(0, column++, m, false); };
   char line[4097];
   while (fgets(line, sizeof line, f)) {
     CLogDev rec;
@@ -131,11 +105,11 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
     mark("+");
     snprintf(cmd, sizeof cmd, "/bin/umount /dev/%s 2>/dev/null", rec.name.c_str());
     struct statvfs fs;
-    if (g_logdev_statvfs(mount_point, &fs) == 0 && !(fs.f_flag & ST_RDONLY) && fs.f_bfree != 0) {
+    if (platform().Statvfs(mount_point, &fs) == 0 && !(fs.f_flag & ST_RDONLY) && fs.f_bfree != 0) {
       rec.score = 1;
       char pattern[4200];
       snprintf(pattern, sizeof pattern, "%s/zorvane*", mount_point);
-      rec.score += g_logdev_glob_count(pattern);
+      rec.score += platform().GlobCount(pattern);
       run_shell(cmd);
       log_devices.push_back(rec);
     } else {

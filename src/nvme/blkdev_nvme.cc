@@ -8,12 +8,9 @@
 #include <unistd.h>
 
 #include "app/log.h"
+#include "app/platform.h"
 #include "app/util.h"
 #include "command/threaded_command.h"
-
-static void default_poll_pause(unsigned seconds) { sleep(seconds); }
-
-nvme_pause_fn_t g_nvme_poll_pause = default_poll_pause;
 
 namespace {
 
@@ -205,7 +202,7 @@ int CBlkDevNvme::Sanitize(int fd) {
     if (waited >= limit) return NVME_ERASE_TIMED_OUT;
     int32_t left = st.estimate_s > waited ? (int32_t)(st.estimate_s - waited) : 0;
     SetProgress("Sanitize", st.progress * 100.0 / 65536, left);
-    g_nvme_poll_pause(1);
+    platform().NvmePollPause(1);
   }
 }
 

@@ -10,11 +10,6 @@
 #include "nvme/nvme_codec.h"
 #include "nvme/nvme_transport.h"
 
-// The pause between two looks at a running sanitize; tests replace it so
-// that nothing sleeps.
-typedef void (*nvme_pause_fn_t)(unsigned seconds);
-extern nvme_pause_fn_t g_nvme_poll_pause;
-
 // How long a Format NVM may take: the drive gives no estimate.
 constexpr uint32_t NVME_FORMAT_TIMEOUT_MS = 4u * 3600 * 1000;
 // How long a sanitize is waited for when the drive gives no estimate.

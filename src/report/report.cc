@@ -83,7 +83,7 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   std::string path = sys_path("/dev/" + name);
   struct stat st;
   if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(now.major, now.minor));
-  unique_fd fd(g_open(path.c_str(), O_WRONLY));
+  unique_fd fd(platform().Open(path.c_str(), O_WRONLY));
   if (!fd.valid()) {
     refuse("the device node cannot be opened");
     return false;

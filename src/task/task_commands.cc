@@ -1,36 +1,11 @@
 #include "task/task_commands.h"
 
-#include <linux/reboot.h>
 #include <stdio.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "app/log.h"
 #include "app/paths.h"
 #include "devmgr/devmgr.h"
-
-namespace {
-
-void one_second() { sleep(1); }
-
-int system_reboot(int command_id) {
-  // The session log reaches the disk first. A program running on a fake root
-  // is under test: never reboot there.
-  sys_sync();
-  if (!g_root_prefix.empty()) return -1;
-  if (command_id == BLKDEV_CMD_REBOOT)
-    return (int)syscall(SYS_reboot, LINUX_REBOOT_MAGIC1, LINUX_REBOOT_MAGIC2, LINUX_REBOOT_CMD_RESTART2,
-                        " DCO=off ");
-  return (int)syscall(SYS_reboot, LINUX_REBOOT_MAGIC1, LINUX_REBOOT_MAGIC2, LINUX_REBOOT_CMD_POWER_OFF, nullptr);
-}
-
-bool never_over() { return false; }
-
-}  // namespace
-
-task_sleep_fn_t g_task_sleep = one_second;
-reboot_fn_t g_reboot = system_reboot;
-wait_over_fn_t g_power_cycle_wait_over = never_over;
 
 // ---- CAutoCommand ----
 
@@ -148,7 +123,7 @@ int CAllAtOnceCommand::Run(bool) {
       break;
     }
     guard.Unlock();
-    g_task_sleep();
+    platform().TaskSleep();
     guard.Lock();
     // Queues that left meanwhile may make this one the last.
     TakeWithdrawals();
@@ -192,7 +167,7 @@ bool CResetCommand::single_entrance_hook() {
   }
   LOG_WARN(g_wipe_log, "Drive-" << dev->Name() << "Power-off cycle is needed to continue wiping on this device.");
   dev->SetCommandStatus("Waiting for reset...");
-  while (!g_power_cycle_wait_over()) g_task_sleep();
+  while (!platform().PowerCycleWaitOver()) platform().TaskSleep();
   Lock();
   return false;
 }
@@ -204,14 +179,14 @@ int CResetCommand::all_together_hook() {
   if (dev) {
     LOG_INFO(g_dbg_log, dev->Name() << ": Reboot in 10 seconds...");
     dev->SetCommandStatus("Reboot in 10 seconds...");
-    for (int i = 0; i < 10; ++i) g_task_sleep();
+    for (int i = 0; i < 10; ++i) platform().TaskSleep();
     rc = DoReboot();
   }
   Lock();
   return rc;
 }
 
-int CResetCommand::DoReboot() { return g_reboot(id); }
+int CResetCommand::DoReboot() { return platform().Reboot(id == BLKDEV_CMD_REBOOT); }
 
 // ---- CSessionTerminatorCommand ----
 
@@ -252,7 +227,7 @@ int CDelayCommand::Run(bool sync) {
     char buf[4096];
     snprintf(buf, sizeof buf, format.c_str(), n);
     if (device) device->SetCommandStatus(buf);
-    g_task_sleep();
+    platform().TaskSleep();
   }
   end = 0;
   cancel_requested = false;

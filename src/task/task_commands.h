@@ -15,17 +15,6 @@
 
 class CBlkDevMgr;
 
-// Seams of the task steps. g_task_sleep waits one second (checkpoint polling,
-// the countdowns); g_reboot performs the reboot or power-off for a command id
-// (15: restart, otherwise power off); g_power_cycle_wait_over ends the wait for
-// a power-off cycle early (never in production).
-typedef void (*task_sleep_fn_t)();
-typedef int (*reboot_fn_t)(int command_id);
-typedef bool (*wait_over_fn_t)();
-extern task_sleep_fn_t g_task_sleep;
-extern reboot_fn_t g_reboot;
-extern wait_over_fn_t g_power_cycle_wait_over;
-
 // A task step without a thread of its own, run by the queue thread.
 class CAutoCommand : public CCommand, public CLockable {
  public:

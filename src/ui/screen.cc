@@ -6,14 +6,6 @@
 #include "app/globals.h"
 #include "app/paths.h"
 
-static WINDOW* default_curses_init() { return initscr(); }
-static int default_key_source() { return wgetch(stdscr); }
-static time_t default_clock() { return time(nullptr); }
-
-curses_init_fn_t g_curses_init = default_curses_init;
-key_source_fn_t g_key_source = default_key_source;
-ui_clock_fn_t g_ui_clock = default_clock;
-
 CScreen g_scr;
 
 void set_pair(WINDOW* w, int pair) {
@@ -38,7 +30,7 @@ void CScreen::Shutdown() {
 
 int CScreen::Init() {
   if (scr) return 1;
-  WINDOW* s = g_curses_init();
+  WINDOW* s = platform().CursesInit();
   if (!s) return 0;
   scr = s;
   g_shell_stderr_to_log = true;

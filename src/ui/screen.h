@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/platform.h"
+
 class CBlkDevMgr;
 
 // Colour pairs: pair n is curses colour n on black.
@@ -32,18 +34,9 @@ constexpr int KEY_ENTER_CR = 13;
 constexpr int KEY_TAB = 9;
 inline bool is_enter_key(int key) { return key == KEY_ENTER_LF || key == KEY_ENTER_CR || key == KEY_ENTER; }
 
-// Seams for the interface: how curses mode starts (initscr in production),
-// where keys come from (wgetch on the standard screen) and the wall clock
-// (time()). Tests replace them to run windows on a virtual terminal, feed
-// keys and move the clock.
-typedef WINDOW* (*curses_init_fn_t)();
-typedef int (*key_source_fn_t)();
-typedef time_t (*ui_clock_fn_t)();
-extern curses_init_fn_t g_curses_init;
-extern key_source_fn_t g_key_source;
-extern ui_clock_fn_t g_ui_clock;
-inline int ui_getkey() { return g_key_source(); }
-inline time_t ui_now() { return g_ui_clock(); }
+// The next key and the interface's clock, from the platform.
+inline int ui_getkey() { return platform().Key(); }
+inline time_t ui_now() { return platform().UiClock(); }
 
 // Sets the colour pair of a window, keeping its other attributes.
 void set_pair(WINDOW* w, int pair);

@@ -13,7 +13,7 @@
 #include "app/paths.h"
 #include "app/util.h"
 #include "support/log_capture.h"
-#include "support/scoped.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -51,7 +51,9 @@ std::vector<std::string> g_commands;
 class LogStartup : public ::testing::Test {
  protected:
   std::string dir = "/tmp/zv-log-" + std::to_string(getpid());
-  Scoped<shell_runner_t> shell{g_shell_runner, [](const char* cmd) { return g_commands.push_back(cmd), 0; }};
+  struct Recorder : FakePlatform {
+    int Shell(const char* cmd) override { return g_commands.push_back(cmd), 0; }
+  } shell;
   LogStartup() {
     mkdir(dir.c_str(), 0700);
     log4cplus::Logger::getDefaultHierarchy().resetConfiguration();

@@ -1,5 +1,5 @@
 // An ATA device on the software drive, its node a plain file in a temporary
-// /dev (through g_root_prefix): what initialisation offers and shows, and what
+// /dev (TempRoot): what initialisation offers and shows, and what
 // HPA/DCO removal, the drive's own erase, unlock, standby and TRIM leave on
 // the drive.
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-// A temporary root holding a fake /dev and /sys/block, reached through
-// g_root_prefix, with image files standing in for device nodes; a device
+// A temporary root holding a fake /dev and /sys/block, the root prefix of
+// the platform while it lives, with image files standing in for device nodes; a device
 // that records its status text history; a command run to its end; a software
 // drive answering the ioctls; schemes installed for one test; and the on-disk
 // report's lines.
@@ -21,6 +21,7 @@
 #include "app/paths.h"
 #include "device/blkdev.h"
 #include "scheme/scheme.h"
+#include "support/fake_platform.h"
 #include "support/make_pass.h"
 
 // A major from the local/experimental range that no driver of this machine
@@ -35,17 +36,14 @@ inline bool major_is_registered(int major) {
   return false;
 }
 
-class TempRoot {
+class TempRoot : public FakePlatform {
  public:
   TempRoot() {
     char tmpl[] = "/var/tmp/zv-dev-XXXXXX";  // direct I/O needs a real file system, not tmpfs
     if (mkdtemp(tmpl)) dir = tmpl;
     for (const char* d : {"/dev", "/sys", "/sys/block"}) MakeDir(d);
-    saved_prefix = g_root_prefix;
-    g_root_prefix = dir;
   }
   ~TempRoot() {
-    g_root_prefix = saved_prefix;
     if (dir.rfind("/var/tmp/zv-dev-", 0) == 0) (void)!system(("rm -rf '" + dir + "'").c_str());
   }
   std::string Path(const std::string& rel) const { return dir + rel; }
@@ -75,10 +73,9 @@ class TempRoot {
   void WriteFile(const std::string& rel, const std::string& text) { std::ofstream(Path(rel), std::ios::trunc) << text; }
   void MakeDir(const std::string& rel) { mkdir(Path(rel).c_str(), 0755); }
 
-  std::string dir;
+  const std::string& RootPrefix() override { return dir; }
 
- private:
-  std::string saved_prefix;
+  std::string dir;
 };
 
 // A device whose status text changes are kept in order.
@@ -89,7 +86,7 @@ class RecordingDev : public CBlkDev {
     size_bytes = size, size_sectors = size / 512;
     // Found as discovery finds a drive: what sysfs says now is what the
     // report checks at the end.
-    if (!g_root_prefix.empty()) found_as = read_sysfs_identity(n);
+    if (!platform().RootPrefix().empty()) found_as = read_sysfs_identity(n);
   }
   void SetCommandStatus(const char* text) override {
     CBlkDev::SetCommandStatus(text);
@@ -124,22 +121,15 @@ inline int run_now(CBlkDev& dev, blkdev_command_t id) {
 }
 
 // Sends every ioctl to `model` (a software drive with an Ioctl method) for the
-// scope's lifetime; restores g_ioctl afterwards.
+// scope's lifetime.
 template <class Model>
-class IoctlScope {
+class IoctlScope : public FakePlatform {
  public:
-  explicit IoctlScope(Model& m) : saved(g_ioctl) {
-    active() = &m;
-    g_ioctl = [](int fd, unsigned long request, void* arg) { return active()->Ioctl(fd, request, arg); };
-  }
-  ~IoctlScope() { g_ioctl = saved, active() = nullptr; }
+  explicit IoctlScope(Model& m) : model(m) {}
+  int Ioctl(int fd, unsigned long request, void* arg) override { return model.Ioctl(fd, request, arg); }
 
  private:
-  static Model*& active() {
-    static Model* m = nullptr;
-    return m;
-  }
-  ioctl_fn_t saved;
+  Model& model;
 };
 
 // Installs schemes into the global scheme manager for one test.

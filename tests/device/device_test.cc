@@ -13,7 +13,6 @@
 #include "device/device_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
-#include "support/scoped.h"
 
 namespace {
 
@@ -70,8 +69,10 @@ class DeviceTest : public ::testing::Test {
 // {sectors, failing range} -> ranges of 5 % (whole 1024s, at most 0x3FF000).
 TEST_F(DeviceTest, TrimPassRanges) {
   root.MakeImage("zta", 4096, 0);
-  static int flags;
-  Scoped<open_fn_t> opens{g_open, [](const char* path, int f) { return flags = f, ::open(path, f); }};
+  struct : FakePlatform {
+    int flags = 0;
+    int Open(const char* path, int f) override { return flags = f, FakePlatform::Open(path, f); }
+  } opens;
   const struct {
     uint64_t sectors;
     int fail_at;
@@ -91,7 +92,7 @@ TEST_F(DeviceTest, TrimPassRanges) {
     EXPECT_EQ(r.sectors, r.fail_at ? r.sectors : dev.ranges.back().first + dev.ranges.back().second);
     EXPECT_EQ(r.pass_log, dev.report->PassLog());
   }
-  EXPECT_EQ(O_RDWR | O_DIRECT, flags);
+  EXPECT_EQ(O_RDWR | O_DIRECT, opens.flags);
   EXPECT_TRUE(logs.Has("Disk-zta: trim pass failed", "wipe"));
 }
 

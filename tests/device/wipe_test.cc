@@ -18,7 +18,6 @@
 #include "scheme/databuffer.h"
 #include "support/gate_command.h"
 #include "support/log_capture.h"
-#include "support/scoped.h"
 
 namespace {
 
@@ -55,7 +54,6 @@ std::atomic<int> g_calls{0};
 std::atomic<long> g_arg{0};  // what the current fault acts on
 CBlkDev* g_dev = nullptr;
 std::vector<std::string> g_events;  // opens, writes and syncs, in order
-open_fn_t g_real_open = nullptr;
 
 long ThirdWrite(int fd, const void* buf, unsigned long n, long off) {  // later chunks start inside random blocks
   unsigned long part = (n / 3) & ~511UL;
@@ -84,6 +82,21 @@ long ReadFails(int fd, void* buf, unsigned long n, long off) {  // from offset g
 }
 long ReadEnds(int, void*, unsigned long, long) { return 0; }
 
+// The wipe's writes and reads through the test's functions; the opens and
+// syncs recorded; no open for direct I/O while direct_fails.
+struct WipeIo : FakePlatform {
+  write_fn write = pwrite64;
+  read_fn read = pread64;
+  bool direct_fails = false;
+  long WipeWrite(int fd, const void* buf, unsigned long n, long off) override { return write(fd, buf, n, off); }
+  long WipeRead(int fd, void* buf, unsigned long n, long off) override { return read(fd, buf, n, off); }
+  void Sync() override { g_events.push_back("sync"); }
+  int Open(const char* path, int flags) override {
+    g_events.push_back(std::string("open") + ((flags & O_DIRECT) ? " direct" : "") + ((flags & O_ACCMODE) == O_RDWR ? " rw" : ""));
+    return direct_fails && (flags & O_DIRECT) ? (errno = EINVAL, -1) : FakePlatform::Open(path, flags);
+  }
+};
+
 }  // namespace
 
 class WipeTest : public ::testing::Test {
@@ -91,8 +104,7 @@ class WipeTest : public ::testing::Test {
   TempRoot root;
   SchemeScope schemes;
   LogCapture logs;
-  Scoped<wipe_write_fn_t> writes{g_wipe_write, pwrite64};
-  Scoped<wipe_read_fn_t> reads{g_wipe_read, pread64};
+  WipeIo io;
   void SetUp() override {
     if (!root.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << root.dir;
     g_scheme.verify = 1;
@@ -121,7 +133,7 @@ TEST_F(WipeTest, EveryPassGivesThePlainLoopsBytes) {
     CScheme* s = schemes.Add(c.name, c.passes);
     root.MakeImage("zpa", size + 4096, 0xEE);
     RecordingDev dev("zpa", size);
-    g_wipe_write = c.write;
+    io.write = c.write;
     g_arg = 2;
     time_t from = time(nullptr);
     EXPECT_EQ(0, dev.Wipe());
@@ -164,8 +176,7 @@ TEST_F(WipeTest, FaultsEndInTheOperatorsLines) {
   for (auto& r : rows) {
     root.MakeImage("zfa", 3 * kChunk, 0x77);
     RecordingDev dev("zfa", 3 * kChunk);
-    g_wipe_write = r.write;
-    g_wipe_read = r.read;
+    io.write = r.write, io.read = r.read;
     g_arg = r.arg;
     logs.Clear();
     EXPECT_EQ(r.rc, dev.Wipe()) << r.lines[0];
@@ -181,15 +192,9 @@ TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
   root.MakeImage("zwa", kChunk + 4096, 0x77);
   RecordingDev dev("zwa", kChunk + 4096);
   g_events.clear();
-  g_real_open = g_open;
-  Scoped<open_fn_t> opens{g_open, [](const char* path, int flags) {
-    g_events.push_back(std::string("open") + ((flags & O_DIRECT) ? " direct" : "") + ((flags & O_ACCMODE) == O_RDWR ? " rw" : ""));
-    return g_real_open(path, flags);
-  }};
-  Scoped<sync_fn_t> syncs{g_sync, [] { g_events.push_back("sync"); }};
-  g_wipe_write = RecordWrite;
+  io.write = RecordWrite;
   g_arg = (long)kChunk;
-  g_wipe_read = ReadFails;  // the first pass's verification fails in its second chunk
+  io.read = ReadFails;  // the first pass's verification fails in its second chunk
   dev.Init();
   ASSERT_EQ(0, dev.QueueCommand(dev.GetCommandById(BLKDEV_CMD_WIPE)));
   ASSERT_EQ(0, dev.RunCommandQueue());
@@ -208,10 +213,7 @@ TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
 // cleared before it, is reported failed, never a success.
 TEST_F(WipeTest, AWipeThatNeverRanIsFailed) {
   schemes.Add("Two", {MakePass(PASS_ZERO, true), MakePass(PASS_RANDOM, false)});
-  g_real_open = g_open;
-  Scoped<open_fn_t> opens{g_open, [](const char* path, int flags) {
-    return (flags & O_DIRECT) ? (errno = EINVAL, -1) : g_real_open(path, flags);
-  }};
+  io.direct_fails = true;
   const std::vector<std::string> never_opened = {"pass 1: wiping pass [zero] is failed",
                                                  "pass 2: wiping pass [random] is failed"};
   for (bool cleared : {false, true}) {
@@ -243,7 +245,7 @@ TEST_F(WipeTest, CancelStopsWithinOneChunk) {
     RecordingDev dev("zpd", 4 * kChunk);
     g_dev = &dev;
     g_calls = 0;
-    g_wipe_write = BlockSecond;
+    io.write = BlockSecond;
     dev.Init();
     std::shared_ptr<CCommand> cmd = dev.GetCommandById(BLKDEV_CMD_WIPE);
     ASSERT_EQ(0, clear_queue ? int(dev.QueueCommand(cmd) || dev.RunCommandQueue()) : dev.RunCommand(cmd));
@@ -270,7 +272,7 @@ TEST_F(WipeTest, VariantsOfTheRun) {
   EXPECT_TRUE(logs.Has("Disk-zwk: wiping pass 2/2 skipped. Hardware erase will be used.", "wipe"));
   EXPECT_EQ(bytes(2 * kChunk + 8192, 0x42), root.ReadImage("zwk"));
   g_scheme.verify = 0;  // the verify option off: no verification at all
-  g_wipe_read = ReadEnds;
+  io.read = ReadEnds;
   EXPECT_EQ(0, dev.Wipe());
   EXPECT_FALSE(logs.Has("verifying"));
   g_scheme.Cleanup();

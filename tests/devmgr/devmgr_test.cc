@@ -13,9 +13,8 @@
 class DevMgrTest : public ::testing::Test {
  protected:
   FakeSys sys;
-  Monitor monitor;
   CBlkDevMgr mgr;
-  void Pass() { monitor.Pass(mgr); }
+  void Pass() { sys.Pass(mgr); }
 };
 
 TEST_F(DevMgrTest, FirstPassListsTheDisksAndHoldsBackCdsAndFloppies) {

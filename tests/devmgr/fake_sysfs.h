@@ -1,5 +1,5 @@
-// A fake /sys/block and /dev under a temporary root (g_root_prefix) with
-// image files as the drives.
+// A fake /sys/block and /dev under a temporary root (TempRoot) with image
+// files as the drives, and the device monitor's passes run by hand over it.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -10,7 +10,6 @@
 
 #include "device/device_fixture.h"
 #include "devmgr/devmgr.h"
-#include "support/scoped.h"
 
 struct fake_drive {
   uint64_t size = 1 << 20;  // bytes
@@ -32,7 +31,7 @@ class FakeSys : public TempRoot {
     if (d.usb) {
       std::string usbdev = "/sys/devices/pci0000:00/" + std::string(d.usb) + "/2-" + std::to_string(d.minor);
       dev_dir = usbdev + "/2-1:1.0/host6/target6:0:0/6:0:0:0";
-      Shell("mkdir -p '" + Path(dev_dir) + "' && ln -s '" + Path(dev_dir) + "' '" + Path(blk + "/device") + "'");
+      Run("mkdir -p '" + Path(dev_dir) + "' && ln -s '" + Path(dev_dir) + "' '" + Path(blk + "/device") + "'");
       WriteFile(usbdev + "/manufacturer", d.vendor + "\n");
       WriteFile(usbdev + "/serial", d.serial + "\n");
     } else {
@@ -44,30 +43,26 @@ class FakeSys : public TempRoot {
     if (d.node) MakeImage(name, d.size, 0xAA);
   }
   // Takes the name out of /sys/block; the image stays for the test to read.
-  void RemoveDrive(const std::string& name) { Shell("rm -rf '" + Path("/sys/block/" + name) + "'"); }
-  void Shell(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
+  void RemoveDrive(const std::string& name) { Run("rm -rf '" + Path("/sys/block/" + name) + "'"); }
+  void Run(const std::string& cmd) { ASSERT_EQ(0, system(cmd.c_str())) << cmd; }
   // Whether the image still holds nothing but its original fill.
   bool Untouched(const std::string& name) {
     std::vector<unsigned char> img = ReadImage(name);
     return img.size() == (size_t)std::count(img.begin(), img.end(), 0xAA);
   }
-};
 
-// The monitor's passes without its thread and its pause, on a clock that
-// the test moves on.
-class Monitor {
- public:
+  // The monitor's passes without its thread and its pause, on a clock that
+  // the test moves on.
   void Pass(CBlkDevMgr& m) {
     m.MonitorPass(previous, first);
     first = false;
   }
   void Advance(int seconds) { offset += seconds; }
+  time_t MonitorClock() override { return time(nullptr) + offset; }
+  void MonitorSleep() override {}
 
  private:
-  static inline time_t offset = 0;
-  Scoped<devmgr_sleep_fn_t> sleep{g_devmgr_monitor_sleep, [] {}};
-  Scoped<devmgr_clock_fn_t> clock{g_devmgr_clock, [] { return time(nullptr) + offset; }};
-  Scoped<time_t> start{offset, 0};
+  time_t offset = 0;
   std::set<std::string> previous;
   bool first = true;
 };

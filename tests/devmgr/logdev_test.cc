@@ -9,6 +9,7 @@
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/log_capture.h"
+#include "support/scoped.h"
 
 namespace {
 
@@ -17,14 +18,13 @@ struct fake_medium {
 };
 
 // Answers mount for the media it knows; statvfs and glob look at the medium
-// last mounted.
-struct FakeKernel {
-  static inline std::vector<std::string> commands;
-  static inline std::map<std::string, fake_medium> media;
-  static inline std::string mounted, console;
-  FakeKernel() { commands.clear(), media.clear(), mounted.clear(), console.clear(); }
+// last mounted; the operator presses no key.
+struct FakeKernel : FakePlatform {
+  std::vector<std::string> commands;
+  std::map<std::string, fake_medium> media;
+  std::string mounted, console;
 
-  static int Shell(const char* cmd) {
+  int Shell(const char* cmd) override {
     commands.push_back(cmd);
     char dev[256];
     if (sscanf(cmd, "/bin/mount /dev/%255s", dev) != 1) return 0;
@@ -33,9 +33,10 @@ struct FakeKernel {
     if (it->second.mount_rc == 0) mounted = dev;
     return it->second.mount_rc;
   }
-  static int Statvfs(const char*, struct statvfs* st) { return memset(st, 0, sizeof *st), st->f_bfree = 100, 0; }
-  static int Glob(const char* p) { return std::string(p) == "/log/zorvane*" ? media[mounted].markers : -100; }
-  static void TextOut(int, int, const char* text, bool newlines) { console += newlines ? "\n" : text; }
+  int Statvfs(const char*, struct statvfs* st) override { return memset(st, 0, sizeof *st), st->f_bfree = 100, 0; }
+  int GlobCount(const char* p) override { return std::string(p) == "/log/zorvane*" ? media[mounted].markers : -100; }
+  void ConsoleText(int, int, const char* text, bool newlines) override { console += newlines ? "\n" : text; }
+  int ConsoleChar() override { return EOF; }
 };
 
 std::string Line(int major, int minor, long long blocks, const char* name) {
@@ -51,11 +52,6 @@ class LogDevTest : public ::testing::Test {
   FakeKernel kernel;
   CBlkDevMgr mgr;
   Scoped<int> nodelay{g_nodelay, 1};
-  Scoped<shell_runner_t> shell{g_shell_runner, FakeKernel::Shell};
-  Scoped<logdev_text_out_fn_t> text{g_logdev_text_out, FakeKernel::TextOut};
-  Scoped<logdev_statvfs_fn_t> fs{g_logdev_statvfs, FakeKernel::Statvfs};
-  Scoped<logdev_glob_count_fn_t> markers{g_logdev_glob_count, FakeKernel::Glob};
-  Scoped<logdev_read_char_fn_t> keys{g_logdev_read_char, [] { return EOF; }};
 };
 
 // The stick holding two zorvane* files wins over the empty one listed
@@ -93,12 +89,11 @@ TEST_F(LogDevTest, StickWithMostLogsWinsInternalDisksNeverMounted) {
 // when back after its entry was dropped (by size, model and serial). A disk
 // just like it while it is listed is an ordinary disk.
 TEST_F(LogDevTest, TheLogDiskStaysMarkedThroughUnplugAndReturn) {
-  Monitor monitor;
   fake_drive stick;
   stick.usb = "usb1", stick.minor = 1, stick.model = "Log Stick";
   sys.AddDrive("sda");
   sys.AddDrive("sdb", stick);
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
   mgr.GetBlkDev(1)->SetWiping(WIPING_SET);
   CLogDev rec;
   rec.name = "sdb1", rec.disk = "sdb";
@@ -112,23 +107,23 @@ TEST_F(LogDevTest, TheLogDiskStaysMarkedThroughUnplugAndReturn) {
   EXPECT_FALSE(mgr.GetBlkDev(0)->IsLogDevice());
 
   sys.AddDrive("sdc", stick);  // a twin
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
   EXPECT_FALSE(mgr.GetBlkDev(2)->IsLogDevice());
   sys.RemoveDrive("sdc");
   sys.RemoveDrive("sdb");
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
   sys.AddDrive("sdd", stick);
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
   EXPECT_EQ("sdd", log->name);
   never_selected(log);
 
   sys.RemoveDrive("sdd");
-  monitor.Pass(mgr);
-  monitor.Advance(DEVMGR_RECONNECT_SECONDS + 5);
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
+  sys.Advance(DEVMGR_RECONNECT_SECONDS + 5);
+  sys.Pass(mgr);
   ASSERT_EQ(1, mgr.GetCount());
   sys.AddDrive("sde", stick);
-  monitor.Pass(mgr);
+  sys.Pass(mgr);
   ASSERT_EQ(2, mgr.GetCount());
   never_selected(mgr.GetBlkDev(1));
   EXPECT_TRUE(logs.Has("Disk-sde: the log device 'sdb' is back under this name; it will not be wiped.", "wipe"));

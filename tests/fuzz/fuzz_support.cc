@@ -18,6 +18,7 @@
 
 #include "app/paths.h"
 #include "ata/ata_blocks.h"
+#include "support/fake_platform.h"
 
 namespace fs = std::filesystem;
 
@@ -112,12 +113,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!mkdtemp(&tmpl[0])) abort();
   g_dir = new std::string(tmpl);
   atexit([] { fs::remove_all(*g_dir); });
-  g_ioctl = answer;
+  // The private root, and every ioctl answered from the input.
+  struct Fuzzed : FakePlatform {
+    const std::string& RootPrefix() override { return *g_dir; }
+    int Ioctl(int fd, unsigned long request, void* arg) override { return answer(fd, request, arg); }
+  };
+  static Fuzzed fuzzed;
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  g_root_prefix = *g_dir;  // nothing may move it away from the private root
   for (const char* sub : {"/sys", "/dev", "/tmp", "/proc"}) fs::remove_all(*g_dir + sub);
   for (const char* sub : {"/sys/block", "/dev", "/tmp"}) fuzz_dirs(sub);
   FuzzedDataProvider in(data, size);

@@ -1,5 +1,5 @@
 // The one harness of the fuzz targets: fuzz_one() gets each input with quiet
-// logging, an emptied private root (/dev/shm, else /tmp) as g_root_prefix, and
+// logging, an emptied private root (/dev/shm, else /tmp) as the root prefix, and
 // every ioctl answered from the input. With fuzz_well_formed, SG_IO sense data
 // start with a valid ATA Status Return descriptor and data sectors may get a
 // valid checksum, to reach a probe's later steps. No input reaches a real

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/paths.h"
+#include "support/fake_platform.h"
 #include "devmgr/devmgr.h"
 #include "fuzz_support.h"
 
@@ -13,20 +14,22 @@ static FuzzedDataProvider* g_in;
 
 void fuzz_one(FuzzedDataProvider& in) {
   g_in = &in;
-  g_shell_runner = [](const char* cmd) {
-    if (const char* dev = strstr(cmd, " /dev/"))  // only names of the kind the kernel gives
-      for (const char* p = dev + 6; *p && *p != ' '; ++p)
-        if (!isalnum((unsigned char)*p) && !strchr("._:+-", *p)) abort();
-    return g_in->ConsumeBool() ? 0 : 1;
-  };
-  g_logdev_statvfs = [](const char*, struct statvfs* st) {
-    memset(st, 0, sizeof *st);
-    st->f_flag = g_in->ConsumeBool() ? ST_RDONLY : 0;
-    st->f_bfree = g_in->ConsumeIntegral<uint8_t>();
-    return g_in->ConsumeBool() ? -1 : 0;
-  };
-  g_logdev_glob_count = [](const char*) { return g_in->ConsumeIntegralInRange<int>(0, 3); };
-  g_logdev_text_out = [](int, int, const char*, bool) {};
+  struct Kernel : FakePlatform {
+    int Shell(const char* cmd) override {
+      if (const char* dev = strstr(cmd, " /dev/"))  // only names of the kind the kernel gives
+        for (const char* p = dev + 6; *p && *p != ' '; ++p)
+          if (!isalnum((unsigned char)*p) && !strchr("._:+-", *p)) abort();
+      return g_in->ConsumeBool() ? 0 : 1;
+    }
+    int Statvfs(const char*, struct statvfs* st) override {
+      memset(st, 0, sizeof *st);
+      st->f_flag = g_in->ConsumeBool() ? ST_RDONLY : 0;
+      st->f_bfree = g_in->ConsumeIntegral<uint8_t>();
+      return g_in->ConsumeBool() ? -1 : 0;
+    }
+    int GlobCount(const char*) override { return g_in->ConsumeIntegralInRange<int>(0, 3); }
+    void ConsoleText(int, int, const char*, bool) override {}
+  } kernel;
   std::vector<std::string> disks;
   for (int i = in.ConsumeIntegralInRange<int>(0, 4); i > 0; --i) {
     std::string name = in.ConsumeBool() ? std::string(i & 1 ? "fd0" : "sdb") : fuzz_name(in, 8);

@@ -21,7 +21,6 @@ class NvmeDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::ofstream(root.Path("/dev/nvme0n1")).put('\0');
-    g_nvme_poll_pause = [](unsigned) {};
   }
   // A device as discovery leaves it (sysfs facts), initialised on a fresh drive.
   std::unique_ptr<CBlkDevNvme> Make(const setup& s) {
@@ -35,7 +34,9 @@ class NvmeDeviceTest : public ::testing::Test {
   }
   bool InReport(CBlkDevNvme& dev, const std::string& line) { return dev.report->PassLog().find(line) != std::string::npos; }
 
-  TempRoot root;
+  struct : TempRoot {
+    void NvmePollPause(unsigned) override {}
+  } root;
   LogCapture cap;
   NvmeDriveModel drive;
 };

@@ -1,4 +1,4 @@
-// Sets a global (a seam or a mode flag) for the life of the object.
+// Sets a global (a mode flag, a session option, the task starter) for the life of the object.
 #pragma once
 
 template <class T>

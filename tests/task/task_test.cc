@@ -11,20 +11,30 @@
 #include "ata/ata_drive_model.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/log_capture.h"
+#include "support/scoped.h"
 #include "task/task_commands.h"
 #include "task/wipe_task.h"
 
 namespace {
 
-// Seams of the task steps: a short "second" (counted), a reboot that never
-// happens, and an end to the wait for a power-off cycle that the test gives.
-struct TaskSeams {
-  static inline std::atomic<bool> wait_over{false};
-  static inline std::atomic<int> sleeps{0};
-  TaskSeams() { wait_over = false, sleeps = 0; }
-  Scoped<task_sleep_fn_t> sleep{g_task_sleep, [] { ++sleeps, usleep(2000); }};
-  Scoped<reboot_fn_t> reboot{g_reboot, [](int) { return 0; }};
-  Scoped<wait_over_fn_t> wait{g_power_cycle_wait_over, [] { return wait_over.load(); }};
+// The task steps' platform: a short "second" (counted), a reboot that never
+// happens, an end to the wait for a power-off cycle that the test gives; the
+// ioctls go to the software ATA drive once a test sets it (ENOTTY before: none
+// reaches a real device); while hold_sdb is set, sdb's writes wait.
+struct TaskSeams : FakePlatform {
+  std::atomic<bool> wait_over{false}, hold_sdb{false};
+  std::atomic<int> sleeps{0};
+  AtaDriveModel* ata_drive = nullptr;
+  void TaskSleep() override { ++sleeps, usleep(2000); }
+  int Reboot(bool) override { return 0; }
+  bool PowerCycleWaitOver() override { return wait_over; }
+  int Ioctl(int fd, unsigned long r, void* a) override { return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1); }
+  long WipeWrite(int fd, const void* buf, unsigned long n, long off) override {
+    char link[64], target[PATH_MAX] = "";
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    while (hold_sdb && readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb")) usleep(1000);
+    return FakePlatform::WipeWrite(fd, buf, n, off);
+  }
 };
 
 // Waits (with a generous limit that only catches a hang) until pred holds.
@@ -32,14 +42,6 @@ template <class P>
 bool eventually(P pred, int seconds = 60) {
   for (int i = 0; i < seconds * 500 && !pred(); ++i) usleep(2000);
   return pred();
-}
-
-std::atomic<bool> g_hold_sdb{false};
-long HeldWrite(int fd, const void* buf, unsigned long n, long off) {  // sdb's writes wait for g_hold_sdb
-  char link[64], target[PATH_MAX] = "";
-  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-  while (g_hold_sdb && readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb")) usleep(1000);
-  return pwrite64(fd, buf, n, off);
 }
 
 class CountingCheckpoint : public CAllAtOnceCommand {
@@ -56,10 +58,6 @@ class WipeTaskTest : public ::testing::Test {
  protected:
   FakeSys sys;
   AtaDriveModel ata;
-  // The ioctls go to the software ATA drive once a test sets it (ENOTTY before: none reaches a real device).
-  static inline AtaDriveModel* ata_drive = nullptr;
-  Scoped<AtaDriveModel*> no_ata{ata_drive, nullptr};
-  Scoped<ioctl_fn_t> ioctls{g_ioctl, [](int fd, unsigned long r, void* a) { return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1); }};
   TaskSeams seams;
   SchemeScope schemes;
   CBlkDevMgr mgr;
@@ -71,12 +69,11 @@ class WipeTaskTest : public ::testing::Test {
     ata.factory_max = ata.dco_max = ata.native_max = ata.current_max = 2047;
   }
   ~WipeTaskTest() override {
-    g_hold_sdb = false;
+    seams.hold_sdb = false;
     // A queue left unrun (a test failing) would hold the others at the last checkpoint.
     for (int i = 0; i < mgr.GetCount(); ++i)
       if (!mgr.GetBlkDev(i)->IsQueueRunning()) mgr.GetBlkDev(i)->ClearCommandQueue();
     for (int i = 0; i < mgr.GetCount(); ++i) eventually([&] { return !mgr.GetBlkDev(i)->IsQueueRunning(); });
-    g_wipe_write = pwrite64;
   }
   std::shared_ptr<CBlkDev> Add(const std::string& name, fake_drive d = fake_drive()) {
     d.minor = mgr.GetCount();
@@ -89,7 +86,7 @@ class WipeTaskTest : public ::testing::Test {
 // Reset HPA and DCO come first, an added drive waits first; the drive's own
 // erase is the last pass, after a reduced wipe; SSDs are trimmed after it.
 TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
-  ata_drive = &ata;
+  seams.ata_drive = &ata;
   std::shared_ptr<CBlkDev> sda = Add("sda");
   const std::string tail = "Standby proxy,session_terminator";
   struct row {
@@ -132,17 +129,16 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedDrivesNeverTheLogDisk) {
 // last one until the later drive gets there too.
 TEST_F(WipeTaskTest, ASecondStartSharesTheCheckpoints) {
   if (!sys.DirectIoWorks()) GTEST_SKIP() << "no direct I/O on " << sys.dir;
-  g_hold_sdb = true;
-  g_wipe_write = HeldWrite;
+  seams.hold_sdb = true;
   std::shared_ptr<CBlkDev> sda = Add("sda"), sdb = Add("sdb");
   sdb->SetWiping(WIPING_SET);
   ASSERT_EQ(0, task.Start(&mgr));
   sda->SetWiping(WIPING_SET);
   ASSERT_EQ(0, task.Start(&mgr));
   // Only a queue waiting at a checkpoint sleeps.
-  ASSERT_TRUE(eventually([&] { return TaskSeams::sleeps > 0 || !sda->IsQueueRunning(); }));
+  ASSERT_TRUE(eventually([&] { return seams.sleeps > 0 || !sda->IsQueueRunning(); }));
   EXPECT_TRUE(sda->IsQueueRunning()) << "the first drive did not wait for the later one";
-  g_hold_sdb = false;
+  seams.hold_sdb = false;
   EXPECT_TRUE(eventually([&] { return !sda->IsQueueRunning() && !sdb->IsQueueRunning(); }));
   for (const char* n : {"sda", "sdb"}) EXPECT_FALSE(sys.Untouched(n)) << n;
 }
@@ -172,7 +168,7 @@ TEST(Checkpoint, QueuesPassTogetherAndDroppedOnesNoLongerCount) {
 TEST_F(WipeTaskTest, ADriveNeedingAPowerCycleHoldsTheQueues) {
   LogCapture logs;
   ata.kernel_size = 512 * 1024;
-  ata_drive = &ata;
+  seams.ata_drive = &ata;
   std::shared_ptr<CBlkDev> sda = Add("sda");
   CResetCommand reset(&mgr, false);
   reset.IncreaseCount();
@@ -184,7 +180,7 @@ TEST_F(WipeTaskTest, ADriveNeedingAPowerCycleHoldsTheQueues) {
   usleep(20000);
   EXPECT_FALSE(through);
   EXPECT_TRUE(logs.Has("Drive-sdaPower-off cycle is needed to continue wiping on this device.", "wipe"));
-  TaskSeams::wait_over = true;
+  seams.wait_over = true;
   queue.join();
 }
 
@@ -202,10 +198,12 @@ TEST(DelayCommand, CountsDownInTheStatusTextAndCanBeCancelled) {
 // Before a reboot or power-off the logs are flushed; under a fake root the
 // machine is never rebooted.
 TEST(Reboot, FlushesFirstAndNeverRebootsUnderTest) {
-  static int syncs;
-  syncs = 0;
-  Scoped<sync_fn_t> sync{g_sync, [] { ++syncs; }};
-  Scoped<std::string> root{g_root_prefix, "/nonexistent-zorvane-test-root"};
-  for (int id : {(int)BLKDEV_CMD_REBOOT, (int)BLKDEV_CMD_HALT}) EXPECT_EQ(-1, g_reboot(id));
-  EXPECT_EQ(2, syncs);
+  struct : FakePlatform {
+    std::string root = "/nonexistent-zorvane-test-root";
+    int syncs = 0;
+    const std::string& RootPrefix() override { return root; }
+    void Sync() override { ++syncs; }
+  } fake;
+  for (bool restart : {true, false}) EXPECT_EQ(-1, CSystemPlatform().Reboot(restart));
+  EXPECT_EQ(2, fake.syncs);
 }

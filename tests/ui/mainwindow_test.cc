@@ -6,6 +6,7 @@
 
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
+#include "support/scoped.h"
 #include "task/wipe_task.h"
 #include "ui/mainwindow.h"
 #include "ui_fixture.h"
@@ -29,7 +30,6 @@ class MainWindowTest : public ::testing::Test {
   Scoped<int> manual{g_manual, 0}, wipe_all{g_wipe_all, 0}, testmode{g_testmode, 0}, nodelay{g_nodelay, 1},
       debug{g_debuglevel, 0};
   FakeSys sys;
-  Monitor monitor;
   SchemeScope schemes;
   CBlkDevMgr mgr;
   std::unique_ptr<VirtualTerminal> vt;
@@ -50,14 +50,14 @@ class MainWindowTest : public ::testing::Test {
     sys.AddDrive(name, d);
   }
   void Start() {
-    vt.reset(new VirtualTerminal(25, 80));
+    vt.reset(), vt.reset(new VirtualTerminal(25, 80));  // one platform at a time
     ASSERT_TRUE(vt->Ok());
     g_scr.CreateLayout(&mgr);
     wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back());
     ASSERT_NE(nullptr, wnd);
     Pass();
   }
-  void Pass() { monitor.Pass(mgr), g_scr.Redraw(1); }
+  void Pass() { sys.Pass(mgr), g_scr.Redraw(1); }
   std::shared_ptr<CBlkDev> Dev(int i) { return mgr.GetBlkDev(i); }
   bool Shows(const std::string& text) { return VirtualTerminal::All().find(text) != std::string::npos; }
 };

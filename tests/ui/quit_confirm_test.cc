@@ -18,7 +18,7 @@ TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
     for (const char* n : {"sda", "sdb"}) sys.AddDrive(n);
     LogCapture logs;
     CBlkDevMgr mgr;
-    Monitor().Pass(mgr);
+    sys.Pass(mgr);
     std::shared_ptr<GateCommand> gate(new GateCommand);
     std::shared_ptr<CBlkDev> dev = mgr.GetBlkDev(1);
     if (r.wiping) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "support/log_capture.h"
+#include "support/scoped.h"
 #include "ui/timerwindow.h"
 #include "ui_fixture.h"
 

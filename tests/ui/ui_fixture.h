@@ -9,10 +9,10 @@
 #include <deque>
 #include <string>
 
-#include "support/scoped.h"
+#include "support/fake_platform.h"
 #include "ui/screen.h"
 
-class VirtualTerminal {
+class VirtualTerminal : public FakePlatform {
  public:
   static inline std::deque<int> keys;
   // A popup would wait for ever once the queue is empty: it gets 'q'
@@ -43,11 +43,7 @@ class VirtualTerminal {
     return s;
   }
   static void Keys(std::initializer_list<int> k) { keys.insert(keys.end(), k); }
-
- private:
-  static inline SCREEN* screen = nullptr;
-  static inline std::pair<int, int> size;
-  static WINDOW* Init() {
+  WINDOW* CursesInit() override {
     static FILE* out = fopen("/dev/null", "w");
     static FILE* in = fopen("/dev/null", "r");
     if (!(screen = newterm("xterm", out, in))) return nullptr;
@@ -55,14 +51,16 @@ class VirtualTerminal {
     resizeterm(size.first, size.second);
     return stdscr;
   }
-  static int Next() {
+  int Key() override {
     if (keys.empty()) return underflow = true, 'q';
     int v = keys.front();
     keys.pop_front();
     return v;
   }
-  Scoped<curses_init_fn_t> init{g_curses_init, &Init};
-  Scoped<key_source_fn_t> key_source{g_key_source, &Next};
-  Scoped<ui_clock_fn_t> clock{g_ui_clock, [] { return now; }};
+  time_t UiClock() override { return now; }
+
+ private:
+  SCREEN* screen = nullptr;
+  std::pair<int, int> size;
   bool ok = false;
 };

@@ -1,0 +1,105 @@
+// Every contact of the program with the operating system, in one interface.
+// platform() is the one in use: the system's in production; a test installs a
+// fake of its own for a scope with CScopedPlatform, before it starts threads.
+#pragma once
+#include <time.h>
+
+#include <string>
+
+struct statvfs;
+struct _win_st;  // curses' WINDOW
+
+class CPlatform {
+ public:
+  virtual ~CPlatform() = default;
+
+  // Files and devices. The root prefix goes before every path under /sys,
+  // /dev, /proc, /tmp and /log (sys_path()): empty on the machine, a
+  // temporary tree under test.
+  virtual const std::string& RootPrefix() = 0;
+  // open(2) of device nodes; ioctl(2) on them (ATA, SCSI and NVMe
+  // pass-through, floppy geometry); the wipe's pwrite64 and pread64; sync(2)
+  // after a wipe and its report.
+  virtual int Open(const char* path, int flags) = 0;
+  virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
+  virtual long WipeWrite(int fd, const void* buf, unsigned long count, long offset) = 0;
+  virtual long WipeRead(int fd, void* buf, unsigned long count, long offset) = 0;
+  virtual void Sync() = 0;
+  // A command line through the system shell (mount, umount, cp...).
+  virtual int Shell(const char* cmdline) = 0;
+
+  // The log medium search, on the console before the screen exists: text
+  // output and clearing, the operator's answer to the prompt (getchar), the
+  // file-system query of a mounted candidate and the count of its marker files.
+  virtual void ConsoleText(int y, int x, const char* text, bool newlines) = 0;
+  virtual void ConsoleClear() = 0;
+  virtual int ConsoleChar() = 0;
+  virtual int Statvfs(const char* path, struct statvfs* st) = 0;
+  virtual int GlobCount(const char* pattern) = 0;
+
+  // Clocks, seconds since the epoch: the device monitor's (its 30-second
+  // rules) and the interface's (header, countdowns).
+  virtual time_t MonitorClock() = 0;
+  virtual time_t UiClock() = 0;
+  // Pauses: the monitor's second between listing and acting; the task
+  // steps' second (checkpoint polling, countdowns); between two looks at a
+  // running NVMe sanitize; the stand-in for an ATA erase in fast-debug mode.
+  virtual void MonitorSleep() = 0;
+  virtual void TaskSleep() = 0;
+  virtual void NvmePollPause(unsigned seconds) = 0;
+  virtual void AtaErasePause(unsigned seconds) = 0;
+
+  // The screen: curses mode starts (initscr), keys arrive (wgetch).
+  virtual _win_st* CursesInit() = 0;
+  virtual int Key() = 0;
+
+  // The machine: restart or power off; the early end of the wait for a
+  // power-off cycle.
+  virtual int Reboot(bool restart) = 0;
+  virtual bool PowerCycleWaitOver() = 0;
+};
+
+// The operating system itself. Shell commands and the reboot name the real
+// /dev and /log: they refuse while the root prefix points at a fake tree.
+class CSystemPlatform : public CPlatform {
+ public:
+  const std::string& RootPrefix() override { return root; }
+  int Open(const char* path, int flags) override;
+  int Ioctl(int fd, unsigned long request, void* arg) override;
+  long WipeWrite(int fd, const void* buf, unsigned long count, long offset) override;
+  long WipeRead(int fd, void* buf, unsigned long count, long offset) override;
+  void Sync() override;
+  int Shell(const char* cmdline) override;
+  void ConsoleText(int y, int x, const char* text, bool newlines) override;
+  void ConsoleClear() override {}
+  int ConsoleChar() override;
+  int Statvfs(const char* path, struct statvfs* st) override;
+  int GlobCount(const char* pattern) override;
+  time_t MonitorClock() override;
+  time_t UiClock() override;
+  void MonitorSleep() override;
+  void TaskSleep() override;
+  void NvmePollPause(unsigned seconds) override;
+  void AtaErasePause(unsigned seconds) override;
+  _win_st* CursesInit() override;
+  int Key() override;
+  int Reboot(bool restart) override;
+  bool PowerCycleWaitOver() override { return false; }
+
+ private:
+  const std::string root;
+};
+
+CPlatform& platform();
+
+// Installs a platform for the object's lifetime and restores the one before.
+class CScopedPlatform {
+ public:
+  explicit CScopedPlatform(CPlatform& p);
+  ~CScopedPlatform();
+  CScopedPlatform(const CScopedPlatform&) = delete;
+  CScopedPlatform& operator=(const CScopedPlatform&) = delete;
+
+ private:
+  CPlatform* previous;
+};
