@@ -16,6 +16,7 @@
 #include "ata_drive_model.h"
 #include "device/device_fixture.h"
 #include "support/log_capture.h"
+#include "support/unguarded.h"
 
 template <class V, class T>
 static long count(const V& v, const T& x) { return std::count(v.begin(), v.end(), x); }
@@ -201,8 +202,8 @@ TEST_F(AtaDeviceTest, SecurityEraseSequences) {
     EXPECT_TRUE(drive.erased == r.erased && drive.erased_enhanced == (r.erased && r.variant) && !drive.sec_enabled);
     EXPECT_EQ(std::string("pass 1: ATA Erase [") + (r.variant ? "pattern" : "zero") + "] is " +
                   (r.erased ? "success" : "failed") + "\r\n",
-              dev->report->PassLog());
-    EXPECT_EQ(STEP_HW_ERASE, dev->report->Steps().back().kind);  // what makes a certificate Purge
+              report_of(*dev).PassLog());
+    EXPECT_EQ(STEP_HW_ERASE, report_of(*dev).Steps().back().kind);  // what makes a certificate Purge
     if (r.sent.size() > 2 && r.sent[2] == 0xF4) {
       EXPECT_EQ((r.variant ? 240u : 120u) * 60000, drive.log[2].timeout_ms);
     }

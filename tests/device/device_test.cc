@@ -13,6 +13,7 @@
 #include "device/device_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
+#include "support/unguarded.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ TEST_F(DeviceTest, TrimPassRanges) {
     EXPECT_EQ(r.first, dev.ranges.front().second);
     EXPECT_EQ(r.last, dev.ranges.back().second);
     EXPECT_EQ(r.sectors, r.fail_at ? r.sectors : dev.ranges.back().first + dev.ranges.back().second);
-    EXPECT_EQ(r.pass_log, dev.report->PassLog());
+    EXPECT_EQ(r.pass_log, report_of(dev).PassLog());
   }
   EXPECT_EQ(O_RDWR | O_DIRECT, opens.flags);
   EXPECT_TRUE(logs.Has("Disk-zta: trim pass failed", "wipe"));
@@ -107,7 +108,7 @@ TEST_F(DeviceTest, CommandQueue) {
   std::shared_ptr<CCommand> held(new CCommandUninterruptible<CBlkDev, int>(&dev, &Held, 0, 10, "Hold", BLKDEV_CMD_STANDBY));
   for (auto c : {std::shared_ptr<CCommand>(new StepCommand("first", 5, &dev)), std::shared_ptr<CCommand>(),
                  std::shared_ptr<CCommand>(new StepCommand("last", 0, &dev)), held})
-    dev.queue.push_back(c);
+    queue_of(dev).push_back(c);
   ASSERT_EQ(0, dev.RunCommandQueue());
   while (held->GetStatus() != CMD_STATUS_RUNNING) usleep(1000);
   EXPECT_EQ(16, dev.RunCommandQueue());  // busy

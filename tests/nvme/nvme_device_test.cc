@@ -11,6 +11,7 @@
 #include "nvme/blkdev_nvme.h"
 #include "nvme_drive_model.h"
 #include "support/log_capture.h"
+#include "support/unguarded.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class NvmeDeviceTest : public ::testing::Test {
     EXPECT_EQ(0, dev->Init());
     return dev;
   }
-  bool InReport(CBlkDevNvme& dev, const std::string& line) { return dev.report->PassLog().find(line) != std::string::npos; }
+  bool InReport(CBlkDevNvme& dev, const std::string& line) { return report_of(dev).PassLog().find(line) != std::string::npos; }
 
   struct : TempRoot {
     void NvmePollPause(unsigned) override {}

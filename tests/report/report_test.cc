@@ -10,6 +10,7 @@
 #include "device/device_fixture.h"
 #include "report/report.h"
 #include "support/log_capture.h"
+#include "support/unguarded.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ TEST(ReportTarget, OnlyTheDriveDescribedGetsTheReport) {
     RecordingDev dev("zsa", 8192);
     r.meanwhile(root, dev);
     std::vector<unsigned char> before[] = {root.ReadImage("zsa"), root.ReadImage("zsb")};
-    dev.report->writeToDisk();
+    report_of(dev).writeToDisk();
     for (int i = 0; i < 2; ++i) {
       std::string img = i ? "zsb" : "zsa";
       std::vector<unsigned char> after = root.ReadImage(img);

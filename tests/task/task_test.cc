@@ -14,6 +14,7 @@
 #include "support/scoped.h"
 #include "task/task_commands.h"
 #include "task/wipe_task.h"
+#include "support/unguarded.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TEST_F(WipeTaskTest, QueuesFollowTheOptionsAndWhatTheDriveOffers) {
     hpa.var = r.hpa, dco.var = r.dco, erase.var = r.erase;
     task.PrepareCommandsQueue(sda, &mgr, r.additional);
     std::string queue;
-    for (auto& c : sda->queue) queue += (queue.empty() ? "" : ",") + c->GetName();
+    for (auto& c : queue_of(*sda)) queue += (queue.empty() ? "" : ",") + c->GetName();
     EXPECT_EQ(r.queue, queue) << "hpa " << r.hpa << " erase " << r.erase;
   }
 }
@@ -118,7 +119,7 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedDrivesNeverTheLogDisk) {
   sda->SetWiping(WIPING_SET);
   EXPECT_EQ(0, task.Start(&mgr));
   task.StartOnAdditionalDrive(sdb, &mgr);
-  EXPECT_TRUE(sdb->queue.empty());
+  EXPECT_TRUE(queue_of(*sdb).empty());
   ASSERT_TRUE(eventually([&] { return !sda->IsQueueRunning(); }));
   EXPECT_FALSE(sys.Untouched("sda"));
   EXPECT_TRUE(sys.Untouched("sdb"));
