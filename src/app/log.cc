@@ -77,26 +77,25 @@ void CLogMgr::NotifyErrorHandlerDestroyed(CLogErrorHandler* handler) {
 }
 
 CLogErrorHandler::CLogErrorHandler(const char* name) : appender_name(name ? name : "") {
-  LOG_DEBUG(g_dbg_log, "searching for file appenders in " << "'" << "wipe" << "'" << " logger");
+  LOG_DEBUG(g_dbg_log, "searching for file appenders in 'wipe' logger");
   log4cplus::SharedAppenderPtrList list = g_wipe_log.getAllAppenders();
   if (list.empty()) {
-    LOG_DEBUG(g_dbg_log, "There are no appenders in " << "'" << "wipe" << "'" << " logger.");
+    LOG_DEBUG(g_dbg_log, "There are no appenders in 'wipe' logger.");
   } else {
     for (auto& app : list) {
       if (app->getName() != appender_name) continue;
       auto* file_app = dynamic_cast<log4cplus::FileAppender*>(app.get());
       if (file_app) {
         appender = file_app;
-        LOG_DEBUG(g_dbg_log, "Add the error handler to " << "'" << app->getName() << "'" << " file appender");
+        LOG_DEBUG(g_dbg_log, "Add the error handler to '" << app->getName() << "' file appender");
         app->setErrorHandler(std::unique_ptr<log4cplus::ErrorHandler>(this));
         break;
       }
-      LOG_DEBUG(g_dbg_log, "'" << app->getName() << "'" << " is not a file appender");
+      LOG_DEBUG(g_dbg_log, "'" << app->getName() << "' is not a file appender");
     }
   }
   if (!appender)
-    LOG_DEBUG(g_dbg_log, "Unable to setup error handler on logger " << "'" << "wipe" << "'"
-                                                                    << ": there is no file appenders in it");
+    LOG_DEBUG(g_dbg_log, "Unable to setup error handler on logger 'wipe': there is no file appenders in it");
 }
 
 CLogErrorHandler::~CLogErrorHandler() {
@@ -106,7 +105,7 @@ CLogErrorHandler::~CLogErrorHandler() {
 void CLogErrorHandler::error(const log4cplus::tstring&) { error_flag = true; }
 
 void CLogErrorHandler::reset() {
-  LOG_DEBUG(g_dbg_log, "reset() is called on LogErrorHandler of " << "'" << appender_name << "'");
+  LOG_DEBUG(g_dbg_log, "reset() is called on LogErrorHandler of '" << appender_name << "'");
 }
 
 void CLogErrorHandler::errorRecovery() {
@@ -117,7 +116,7 @@ void CLogErrorHandler::errorRecovery() {
   }
   char cmd[4096];
   snprintf(cmd, sizeof cmd, "sh /scripts/save_copy_of_log.sh %s", appender_name.c_str());
-  LOG_DEBUG(g_dbg_log, "Executing " << "'" << cmd << "'");
+  LOG_DEBUG(g_dbg_log, "Executing '" << cmd << "'");
   if (run_shell(cmd) != 0) LOG_DEBUG(g_dbg_log, "Script returned with an error");
 }
 

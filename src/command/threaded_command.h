@@ -102,7 +102,10 @@ class CInterruptibleCommand : public CThreadedCommandBase {
       : CThreadedCommandBase(id, hidden), device(device), name(name ? name : "") {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
+  int Run(bool sync) override {
+    auto body = [this] { CommandThreadBody(); };
+    return StartThread(sync, body, name);
+  }
   bool CanCancel() const override { return true; }
 
   int Cancel() override {
@@ -193,7 +196,10 @@ class CCommandUninterruptible : public CThreadedCommandBase {
         duration(duration) {}
 
   std::string GetName() const override { return name; }
-  int Run(bool sync) override { return StartThread(sync, [this] { CommandThreadBody(); }, name); }
+  int Run(bool sync) override {
+    auto body = [this] { CommandThreadBody(); };
+    return StartThread(sync, body, name);
+  }
   bool CanCancel() const override { return false; }
 
   int Cancel() override {

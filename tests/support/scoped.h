@@ -3,8 +3,7 @@
 
 template <class T>
 struct Scoped {
-  template <class V>
-  Scoped(T& var, V value) : var(var), old(var) { var = value; }
+  template <class V> Scoped(T& var, V value) : var(var), old(var) { var = value; }
   ~Scoped() { var = old; }
   T& var;
   T old;
