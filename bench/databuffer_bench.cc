@@ -172,11 +172,31 @@ BENCHMARK(BM_RandomSha1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ComplementOfRandomIsaac64)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ComplementOfRandomIsaac)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RandomIsaac64Pool)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlocksIsaac64)->DenseRange(0, ISAAC_FORMS - 1)->ArgName("form")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlocksIsaac64Pool)->DenseRange(0, ISAAC_FORMS - 1)->ArgName("form")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlocksIsaac64Compare)->DenseRange(0, ISAAC_FORMS - 1)->ArgName("form")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlocksIsaac64ComparePool)->DenseRange(0, ISAAC_FORMS - 1)->ArgName("form")->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_BlocksIsaac)->DenseRange(0, ISAAC_FORMS - 1)->ArgName("form")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BlocksIsaac64)
+    ->DenseRange(0, ISAAC_FORMS - 1)
+    ->ArgName("form")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_BlocksIsaac64Pool)
+    ->DenseRange(0, ISAAC_FORMS - 1)
+    ->ArgName("form")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_BlocksIsaac64Compare)
+    ->DenseRange(0, ISAAC_FORMS - 1)
+    ->ArgName("form")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_BlocksIsaac64ComparePool)
+    ->DenseRange(0, ISAAC_FORMS - 1)
+    ->ArgName("form")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_BlocksIsaac)
+    ->DenseRange(0, ISAAC_FORMS - 1)
+    ->ArgName("form")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

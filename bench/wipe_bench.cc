@@ -163,10 +163,11 @@ int many_drives(int n, char** targets) {
   int failed = (int)std::count_if(rc.begin(), rc.end(), [](int r) { return r != 0; });
   double hwm = status_mib("VmHWM:");
   // Two passes written and one read back.
-  printf("%d drives of %llu MiB, scheme '%s': %.1f s, %.0f MB/s in all; peak resident %.0f MiB, %.1f MiB per "
-         "drive; chunk pool of %zu areas; %d failed\n",
-         n, (unsigned long long)(bytes / n >> 20), scheme->name.c_str(), seconds, mbps(3 * bytes, seconds), hwm,
-         hwm / n, CChunkPool::Instance().Capacity(), failed);
+  printf(
+      "%d drives of %llu MiB, scheme '%s': %.1f s, %.0f MB/s in all; peak resident %.0f MiB, %.1f MiB per "
+      "drive; chunk pool of %zu areas; %d failed\n",
+      n, (unsigned long long)(bytes / n >> 20), scheme->name.c_str(), seconds, mbps(3 * bytes, seconds), hwm, hwm / n,
+      CChunkPool::Instance().Capacity(), failed);
   return failed ? 1 : 0;
 }
 
@@ -345,13 +346,14 @@ int main(int argc, char** argv) {
            of_gen.c_str());
     fflush(stdout);
   }
-  printf("\nMB/s (10^6 bytes per second), medians; \"of raw\": median of the ratios of each run to\n"
-         "the raw run just before it. 2 areas: raw reads alternating between two areas, of raw;\n"
-         "write: the wipe pass alone; verify: its read-back;\n"
-         "verify cpu: bytes verified per second of CPU time of the verifying thread (the\n"
-         "compare; the reads run on a thread of their own);\n"
-         "plain loop: generate a chunk, then write it, on one thread; gen: random data made\n"
-         "without I/O on one core and on the generation pool.\n");
+  printf(
+      "\nMB/s (10^6 bytes per second), medians; \"of raw\": median of the ratios of each run to\n"
+      "the raw run just before it. 2 areas: raw reads alternating between two areas, of raw;\n"
+      "write: the wipe pass alone; verify: its read-back;\n"
+      "verify cpu: bytes verified per second of CPU time of the verifying thread (the\n"
+      "compare; the reads run on a thread of their own);\n"
+      "plain loop: generate a chunk, then write it, on one thread; gen: random data made\n"
+      "without I/O on one core and on the generation pool.\n");
   close(fd);
   return 0;
 }

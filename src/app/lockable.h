@@ -19,8 +19,7 @@ class CAPABILITY("mutex") CLockable {
   // Waits on `cv` for at most `ms` (forever when negative), the lock given
   // up meanwhile and held again on return; false when the time ran out.
   // Callers test their condition in a loop around it.
-  bool Wait(std::condition_variable& cv, std::chrono::milliseconds ms = std::chrono::milliseconds(-1))
-      REQUIRES(this) {
+  bool Wait(std::condition_variable& cv, std::chrono::milliseconds ms = std::chrono::milliseconds(-1)) REQUIRES(this) {
     std::unique_lock<std::mutex> held(mutex, std::adopt_lock);
     bool woken = true;
     if (ms.count() < 0)

@@ -61,8 +61,7 @@ int CLogMgr::Startup(const char* file) {
       if (!h->IsBound()) unbound.emplace_back(h);
     }
     if (wipe_log_usable(file)) return 0;
-  } catch (...) {
-  }
+  } catch (...) {}
   fputs("Warning: error in logger subsystem initialization\n", stderr);
   return -1;
 }

@@ -23,13 +23,13 @@ constexpr const char* zv_basename(const char* path) {
   return base;
 }
 
-#define ZV_LOG(logger, level, expr)                                                   \
-  do {                                                                                \
-    if ((logger).isEnabledFor(level)) {                                               \
-      std::ostringstream zv_log_stream_;                                              \
-      zv_log_stream_ << expr;                                                         \
+#define ZV_LOG(logger, level, expr)                                                       \
+  do {                                                                                    \
+    if ((logger).isEnabledFor(level)) {                                                   \
+      std::ostringstream zv_log_stream_;                                                  \
+      zv_log_stream_ << expr;                                                             \
       (logger).forcedLog((level), zv_log_stream_.str(), zv_basename(__FILE__), __LINE__); \
-    }                                                                                 \
+    }                                                                                     \
   } while (0)
 
 #define LOG_TRACE(logger, expr) ZV_LOG(logger, log4cplus::TRACE_LOG_LEVEL, expr)

@@ -72,8 +72,7 @@ int CSystemPlatform::Reboot(bool restart) {
   platform().Sync();
   if (!platform().RootPrefix().empty()) return -1;
   if (restart)
-    return (int)syscall(SYS_reboot, LINUX_REBOOT_MAGIC1, LINUX_REBOOT_MAGIC2, LINUX_REBOOT_CMD_RESTART2,
-                        " DCO=off ");
+    return (int)syscall(SYS_reboot, LINUX_REBOOT_MAGIC1, LINUX_REBOOT_MAGIC2, LINUX_REBOOT_CMD_RESTART2, " DCO=off ");
   return (int)syscall(SYS_reboot, LINUX_REBOOT_MAGIC1, LINUX_REBOOT_MAGIC2, LINUX_REBOOT_CMD_POWER_OFF, nullptr);
 }
 

@@ -13,12 +13,18 @@
 CSizeStr::CSizeStr(unsigned long long bytes, char unit) {
   char u = (char)toupper((unsigned char)unit);
   if (u != 'B' && u != 'S' && u != 'K' && u != 'M' && u != 'G' && u != 'T' && u != 'P') {
-    if (bytes > 1000000000000000ULL) u = 'P';
-    else if (bytes > 1000000000000ULL) u = 'T';
-    else if (bytes > 1000000000ULL) u = 'G';
-    else if (bytes > 1000000ULL) u = 'M';
-    else if (bytes > 1000ULL) u = 'K';
-    else u = 'B';
+    if (bytes > 1000000000000000ULL)
+      u = 'P';
+    else if (bytes > 1000000000000ULL)
+      u = 'T';
+    else if (bytes > 1000000000ULL)
+      u = 'G';
+    else if (bytes > 1000000ULL)
+      u = 'M';
+    else if (bytes > 1000ULL)
+      u = 'K';
+    else
+      u = 'B';
   }
   unsigned long long div = 0;
   const char* name = "";
@@ -26,10 +32,22 @@ CSizeStr::CSizeStr(unsigned long long bytes, char unit) {
     case 'B': snprintf(buf, sizeof buf, "%lld Bytes", (long long)bytes); return;
     case 'S': snprintf(buf, sizeof buf, "%lld sectors", (long long)(bytes >> 9)); return;
     case 'K': snprintf(buf, sizeof buf, "%lld kB", (long long)(bytes / 1000)); return;
-    case 'M': div = 1000000ULL; name = "MB"; break;
-    case 'G': div = 1000000000ULL; name = "GB"; break;
-    case 'T': div = 1000000000000ULL; name = "TB"; break;
-    default: div = 1000000000000000ULL; name = "PB"; break;
+    case 'M':
+      div = 1000000ULL;
+      name = "MB";
+      break;
+    case 'G':
+      div = 1000000000ULL;
+      name = "GB";
+      break;
+    case 'T':
+      div = 1000000000000ULL;
+      name = "TB";
+      break;
+    default:
+      div = 1000000000000000ULL;
+      name = "PB";
+      break;
   }
   snprintf(buf, sizeof buf, "%lld.%lld %s", (long long)(bytes / div), (long long)((bytes * 10 / div) % 10), name);
 }

@@ -5,16 +5,16 @@
 #include <stdint.h>
 
 struct ata_data {
-  uint16_t data;      // data register; low byte current, high byte HOB
-  uint16_t feature;   // FEATURES in, ERROR out (IDE taskfile only)
-  uint16_t count;     // SECTOR COUNT, bits 7:0 low, 15:8 high
-  uint8_t lba[6];     // byte i holds LBA bits 8i..8i+7
-  uint16_t head;      // DEVICE/HEAD in the low byte
-  uint16_t command;   // COMMAND in, STATUS out (IDE taskfile only)
-  uint32_t short_cdb; // nonzero: 12-byte SAT CDB; zero: 16-byte CDB
-  int32_t direction;  // 0 none, 1 PIO in, 2 PIO out, 3 DMA out
-  int32_t in_size;    // bytes to read (direction 1)
-  int32_t out_size;   // bytes to write (directions 2 and 3)
+  uint16_t data;       // data register; low byte current, high byte HOB
+  uint16_t feature;    // FEATURES in, ERROR out (IDE taskfile only)
+  uint16_t count;      // SECTOR COUNT, bits 7:0 low, 15:8 high
+  uint8_t lba[6];      // byte i holds LBA bits 8i..8i+7
+  uint16_t head;       // DEVICE/HEAD in the low byte
+  uint16_t command;    // COMMAND in, STATUS out (IDE taskfile only)
+  uint32_t short_cdb;  // nonzero: 12-byte SAT CDB; zero: 16-byte CDB
+  int32_t direction;   // 0 none, 1 PIO in, 2 PIO out, 3 DMA out
+  int32_t in_size;     // bytes to read (direction 1)
+  int32_t out_size;    // bytes to write (directions 2 and 3)
   unsigned char* buffer;
 
   enum { DIR_NONE = 0, DIR_IN = 1, DIR_OUT = 2, DIR_OUT_DMA = 3 };

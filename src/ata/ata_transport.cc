@@ -30,8 +30,8 @@ int CAtaCmdTransport::Identify(int fd, unsigned char* buf, int packet) {
 static void log_status_line(unsigned status, unsigned error, unsigned scnt, unsigned l0, unsigned l1, unsigned l2) {
   char line[160];
   snprintf(line, sizeof line,
-           "ATA status: ERR=%d ABRT=%d IDNF=%d BSY=%d DRDY=%d SCNT=%02X LBA0=%02X LBA1=%02X LBA2=%02X",
-           status & 1, (error >> 2) & 1, (error >> 4) & 1, (status >> 7) & 1, (status >> 6) & 1, scnt, l0, l1, l2);
+           "ATA status: ERR=%d ABRT=%d IDNF=%d BSY=%d DRDY=%d SCNT=%02X LBA0=%02X LBA1=%02X LBA2=%02X", status & 1,
+           (error >> 2) & 1, (error >> 4) & 1, (status >> 7) & 1, (status >> 6) & 1, scnt, l0, l1, l2);
   LOG_ERROR(g_ll_log, line);
 }
 
@@ -89,15 +89,14 @@ int CIdeTaskfile::RunAtaCommand(int fd, ata_data* cmd, int /*timeout*/) {
       header->data_phase = TASKFILE_IN;
       header->req_cmd = IDE_DRIVE_TASK_NO_DATA;
       break;
-    default:
-      return -1;
+    default: return -1;
   }
   int rc = sys_ioctl(fd, HDIO_DRIVE_TASKFILE, block);
   if (rc != 0) {
     int err = errno;
     char line[160];
-    snprintf(line, sizeof line, "ATA-HDIO command (%02X/%02X) failed. %s.", cmd->command & 0xFF,
-             cmd->feature & 0xFF, strerror(err));
+    snprintf(line, sizeof line, "ATA-HDIO command (%02X/%02X) failed. %s.", cmd->command & 0xFF, cmd->feature & 0xFF,
+             strerror(err));
     LOG_ERROR(g_ll_log, line);
     log_status_line(io_ports[7], io_ports[1], io_ports[2], io_ports[3], io_ports[4], io_ports[5]);
     return rc;
@@ -172,8 +171,8 @@ sat_result_t sat_decode_sense(const unsigned char* s) {
     // carry the registers of a failed command: ERR and ABRT decide below.
     int key = s[2] & 0x0F, asc = s[12], ascq = s[13];
     bool ready = (r.status & 0xE0) == 0x40;
-    valid = s[7] >= 10 &&
-            ((key == 0x01 && asc == 0x00 && ascq == 0x1D) || (key == 0x0B && asc == 0 && ascq == 0 && ready));
+    valid =
+        s[7] >= 10 && ((key == 0x01 && asc == 0x00 && ascq == 0x1D) || (key == 0x0B && asc == 0 && ascq == 0 && ready));
   } else {
     valid = s[0] == 0x72 && s[7] == 14 && s[8] == 0x09 && s[9] == 0x0C;
     r.error = s[11];
@@ -201,14 +200,9 @@ int CSgSatl::RunSat(int fd, ata_data* cmd, int timeout, bool cdb12) {
   // commands return an address the program reads: get their upper bytes
   // another way, or report the address unavailable, never truncated.
   switch (cmd->command & 0xFF) {
-    case ATA_CMD_READ_NATIVE_MAX_EXT:
-      rc = NativeMaxUpper(fd, cmd);
-      break;
-    case ATA_CMD_SET_MAX_EXT:
-      rc = SetMaxUpper(fd, cmd);
-      break;
-    default:
-      return 0;  // not returned, like FEATURE and COMMAND
+    case ATA_CMD_READ_NATIVE_MAX_EXT: rc = NativeMaxUpper(fd, cmd); break;
+    case ATA_CMD_SET_MAX_EXT: rc = SetMaxUpper(fd, cmd); break;
+    default: return 0;  // not returned, like FEATURE and COMMAND
   }
   if (rc != 0) {
     char line[160];
@@ -276,8 +270,8 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   unsigned char sense[SCSI_SENSE_LEN];
   memset(data_buf, 0, ATA_MAX_TRANSFER);
   memset(cdb, 0, sizeof cdb);
-  sg_io_request_t req{cdb, (unsigned char)(cdb12 ? 12 : 16), SG_DXFER_NONE, nullptr, 0, sense, sizeof sense,
-                      sat_timeout_ms(timeout)};
+  sg_io_request_t req{cdb,          (unsigned char)(cdb12 ? 12 : 16), SG_DXFER_NONE, nullptr, 0, sense,
+                      sizeof sense, sat_timeout_ms(timeout)};
   if (cdb12) {
     cdb[0] = 0xA1;
     cdb[3] = (uint8_t)cmd->feature;
@@ -305,8 +299,7 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   cdb[1] = proto[dir];
   cdb[2] = flags[dir];
   switch (dir) {
-    case ata_data::DIR_NONE:
-      break;
+    case ata_data::DIR_NONE: break;
     case ata_data::DIR_IN:
       req.direction = SG_DXFER_FROM_DEV;
       req.data = data_buf;
@@ -327,8 +320,8 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   char line[256];
   sg_io_result_t io = sg_io(fd, req);
   if (io.rc != 0) {
-    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. %s.", form, cmd->command & 0xFF,
-             cmd->feature & 0xFF, strerror(io.error));
+    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. %s.", form, cmd->command & 0xFF, cmd->feature & 0xFF,
+             strerror(io.error));
     LOG_ERROR(g_ll_log, line);
     sat_result_t r = sat_decode_sense(sense);
     log_status_line(r.status, r.error, r.count & 0xFF, r.lba[0], r.lba[1], r.lba[2]);
@@ -337,8 +330,8 @@ int CSgSatl::Exchange(int fd, ata_data* cmd, int timeout, bool cdb12, bool* lba_
   if (io.transport_failed()) {
     // The host adapter or the driver lost the command: whatever the sense
     // buffer holds did not come from the drive.
-    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. Host status is 0x%02X, driver status is 0x%02X.",
-             form, cmd->command & 0xFF, cmd->feature & 0xFF, io.host_status & 0xFF, io.driver_status & 0xFF);
+    snprintf(line, sizeof line, "%s command (%02X/%02X) failed. Host status is 0x%02X, driver status is 0x%02X.", form,
+             cmd->command & 0xFF, cmd->feature & 0xFF, io.host_status & 0xFF, io.driver_status & 0xFF);
     LOG_ERROR(g_ll_log, line);
     return -1;
   }

@@ -33,7 +33,7 @@ class CIdeTaskfile : public CAtaCmdTransport {
   CIdeTaskfile& operator=(const CIdeTaskfile&) = delete;
 
  private:
-  unsigned char* block;      // header followed by the 4096-byte data area
+  unsigned char* block;  // header followed by the 4096-byte data area
   struct ide_task_request_s* header;
   unsigned char* io_ports;
   unsigned char* hob_ports;

@@ -124,7 +124,8 @@ int CBlkDevAta::ReadIdentity(int fd, blkdev_info_t& next, bool verbose) {
   if (info.get_firmware(firmware)) next.serial += " firmware: " + firmware;
 
   if (verbose) {
-    LOG_INFO(g_wipe_log, prefix << next.model << ", s/n: " << (next.serial.empty() ? "n/a" : next.serial) << " ata device detected.");
+    LOG_INFO(g_wipe_log, prefix << next.model << ", s/n: " << (next.serial.empty() ? "n/a" : next.serial)
+                                << " ata device detected.");
     LOG_INFO(g_wipe_log, prefix << CSizeStr(next.size_bytes, 'A') << ", " << CSizeStr(next.size_bytes, 'B'));
   }
   if (next.size_bytes != kernel_size)
@@ -311,9 +312,10 @@ int CBlkDevAta::Trim_helper_trim_range(const CDevFile& file, unsigned long lba, 
   uint64_t left = 0;
   int n = trim_fill_ranges(block.get(), lba, count, &left);
   if (left)
-    LOG_ERROR(g_dbg_log, "Internal error: "
-                             << "virtual int CBlkDevAta::Trim_helper_trim_range(const CDevFile&, uint64_t, unsigned int) const"
-                             << ": number of sectors is overhead number of ranges wich can fit in one sector.");
+    LOG_ERROR(g_dbg_log,
+              "Internal error: "
+                  << "virtual int CBlkDevAta::Trim_helper_trim_range(const CDevFile&, uint64_t, unsigned int) const"
+                  << ": number of sectors is overhead number of ranges wich can fit in one sector.");
   LOG_DEBUG(g_dbg_log, "Send to drive " << n << " ranges for TRIM");
   ata_data cmd(ATA_CMD_DATA_SET_MANAGEMENT);
   cmd.feature = 1;

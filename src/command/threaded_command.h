@@ -203,8 +203,8 @@ class CCommandUninterruptible : public CThreadedCommandBase {
   bool CanCancel() const override { return false; }
 
   int Cancel() override {
-    LOG_ERROR(g_dbg_log, "Internal error: Cancel() invoked for CCommandUninterruptible (id=" << (int)id
-                                                                                          << ", name=" << name << ")");
+    LOG_ERROR(g_dbg_log, "Internal error: Cancel() invoked for CCommandUninterruptible (id=" << (int)id << ", name="
+                                                                                             << name << ")");
     return 0;
   }
 

@@ -33,10 +33,10 @@ CBlkDev::~CBlkDev() {
 int CBlkDev::Init() {
   ClearCommands();
   commands.push_back(std::shared_ptr<CCommand>(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial)
-                               << " device detected.");
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << CSizeStr(size_bytes, 'A').c_str() << ", "
-                               << CSizeStr(size_bytes, 'B').c_str());
+  LOG_INFO(g_wipe_log,
+           "Disk-" << name << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial) << " device detected.");
+  LOG_INFO(g_wipe_log,
+           "Disk-" << name << ": " << CSizeStr(size_bytes, 'A').c_str() << ", " << CSizeStr(size_bytes, 'B').c_str());
   return 0;
 }
 
@@ -313,8 +313,7 @@ void CBlkDev::ClearCommandQueue() {
   }
   if (action == CANCELLED) LOG_DEBUG(g_dbg_log, who << ": Cancelling current command...");
   if (action == CANNOT_CANCEL)
-    LOG_DEBUG(g_dbg_log,
-              who << ": Command execution thread killed because current command could not be cancelled.");
+    LOG_DEBUG(g_dbg_log, who << ": Command execution thread killed because current command could not be cancelled.");
   if (thread.joinable()) thread.join();
   if (action == CANCELLED) LOG_DEBUG(g_dbg_log, who << ": Command cancelled.");
   CLockWrapper guard(*this);

@@ -82,8 +82,7 @@ int CBlkDevScsi::Init() {
 
   if (has_provisioning && inquiry.Run(fd, VPD_LOGICAL_BLOCK_PROVISIONING) == 0 && inquiry.data[3] != 0) {
     unsigned char flags = inquiry.data[5];
-    LOG_TRACE(g_dbg_log,
-              prefix << ": VPD Block Provisioning page (b2), THRESHOLD EXPONENT=" << (int)inquiry.data[4]);
+    LOG_TRACE(g_dbg_log, prefix << ": VPD Block Provisioning page (b2), THRESHOLD EXPONENT=" << (int)inquiry.data[4]);
     LOG_TRACE(g_dbg_log, prefix << ": VPD Block Provisioning page (b2), flags byte[5]=" << (int)flags);
     // Only WRITE SAME(16) with UNMAP is used to trim; UNMAP alone or
     // WRITE SAME(10) does not make the device trimmable.
@@ -101,8 +100,7 @@ void log_sense(const unsigned char* sense) {
   LOG_DEBUG(g_ll_log, "sense data: RESPONSE CODE is " << CHexCode(s.response_code, scsi_sensecode2txt));
   LOG_INFO(g_ll_log, "sense data: SENSE KEY is " << CHexCode(s.key, scsi_sensekey2txt));
   LOG_INFO(g_ll_log, "sense data: ADDITIONAL SENSE CODE, QUALIFIER is " << CHexCode(s.asc) << ", " << CHexCode(s.ascq));
-  if (s.asc == 0x20 && s.ascq == 0)
-    LOG_INFO(g_ll_log, "sense data: this means 'INVALID COMMAND OPERATION CODE'");
+  if (s.asc == 0x20 && s.ascq == 0) LOG_INFO(g_ll_log, "sense data: this means 'INVALID COMMAND OPERATION CODE'");
   if (s.asc == 0x24 && s.ascq == 0) LOG_INFO(g_ll_log, "sense data: this means 'INVALID FIELD IN CDB'");
   int additional = sense[7];
   LOG_DEBUG(g_ll_log, "sense data: ADDITIONAL SENSE LEN is " << additional);
@@ -122,8 +120,8 @@ int CBlkDevScsi::Trim_helper_trim_range(const CDevFile& file, unsigned long lba,
   // to the end of the medium, so such a device is sent the range itself,
   // which the TRIM pass keeps to at most one chunk.
   if (max_write_same_blocks != 0 && count > max_write_same_blocks) {
-    LOG_ERROR(g_ll_log, "Disk-" << name << " Sectors range too large: " << count << " but max is "
-                                << max_write_same_blocks);
+    LOG_ERROR(g_ll_log,
+              "Disk-" << name << " Sectors range too large: " << count << " but max is " << max_write_same_blocks);
     blocks = (uint32_t)max_write_same_blocks;
   }
   if (lba > SCSI_MAX_LBA48 || blocks - 1 > SCSI_MAX_LBA48 - lba) {
@@ -153,8 +151,8 @@ int CBlkDevScsi::Trim_helper_trim_range(const CDevFile& file, unsigned long lba,
     }
     return 0;
   }
-  LOG_ERROR(g_ll_log, "Unable to execute TRIM command on SCSI device: status code is "
-                          << CHexCode(r.status, scsi_status2txt));
+  LOG_ERROR(g_ll_log,
+            "Unable to execute TRIM command on SCSI device: status code is " << CHexCode(r.status, scsi_status2txt));
   if (r.status == SCSI_STATUS_CHECK_CONDITION) log_sense(sense);
   return -1;
 }

@@ -40,7 +40,7 @@ class CChunkPool {
  private:
   const size_t capacity;
   map_fn_t map;
-  CLockable mutex;  // a leaf: guards `used` and `failure_logged` only
+  CLockable mutex;                    // a leaf: guards `used` and `failure_logged` only
   size_t used GUARDED_BY(mutex) = 0;  // areas handed out, or being mapped for a caller
   bool failure_logged GUARDED_BY(mutex) = false;
 };

@@ -63,10 +63,10 @@ const char* scsi_status2txt(int status) {
 }
 
 const char* scsi_sensekey2txt(int key) {
-  static const char* const keys[16] = {"NO SENSE",        "RECOVERED ERROR", "NOT READY",       "MEDIUM ERROR",
-                                       "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION",  "DATA PROTECT",
-                                       "BLANK CHECK",     "VENDOR SPECIFIC", "COPY ABORTED",    "ABORTED COMMAND",
-                                       "Reserved",        "VOLUME OVERFLOW", "MISCOMPARE",      "COMPLETED"};
+  static const char* const keys[16] = {"NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+                                       "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+                                       "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+                                       "Reserved",       "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
   if (key < 0 || key > 15) return "Undefined";
   return keys[key];
 }
@@ -141,9 +141,7 @@ void scsi_append_version_texts(const unsigned char* data, std::string& text) {
 
 // A VPD page's length byte (byte 3), bounded by what the 256-byte answer
 // buffer can hold after the 4-byte page header.
-static int vpd_length(const unsigned char* data) {
-  return std::min<int>(data[3], SCSI_INQUIRY_BUFFER - 4);
-}
+static int vpd_length(const unsigned char* data) { return std::min<int>(data[3], SCSI_INQUIRY_BUFFER - 4); }
 
 std::vector<int> scsi_vpd_supported_pages(const unsigned char* data) {
   std::vector<int> pages;

@@ -31,9 +31,9 @@
 #include "scheme/genpool.h"
 #include "scheme/scheme.h"
 
-using wipe_internal::chunk_at;
 using wipe_internal::CChunkReader;
 using wipe_internal::CChunkSource;
+using wipe_internal::chunk_at;
 using wipe_internal::CPieceCompare;
 using wipe_internal::kChunkSize;
 using wipe_internal::length_of;
@@ -70,8 +70,8 @@ long random_difference(CDataBuffer* buf, const unsigned char* actual, int pass, 
                        uint64_t pos, long n) {
   CGenPool& pool = CGenPool::Instance();
   long k = -1;
-  auto job = pool.Submit(
-      [&] { k = buf->CompareRandom(actual, pass, start, previous_start, (long long)pos, (int)n, &pool); });
+  auto job =
+      pool.Submit([&] { k = buf->CompareRandom(actual, pass, start, previous_start, (long long)pos, (int)n, &pool); });
   pool.Wait(job);
   // A range it refuses is never taken for a match.
   return k < -1 ? 0 : k;
@@ -240,7 +240,7 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
   uint64_t t0 = get_nanotime();
   uint64_t total = size_bytes;
   LOG_TRACE(g_dbg_log, Name() << ": verifying progress: pos=" << 0 << " len=" << 0 << " bufsize=" << kChunkSize
-                            << " size=" << total);
+                              << " size=" << total);
   if (total == 0) return 0;
   // Random data is made and compared block by block on the generation pool;
   // data that is cheap to make piece by piece against a small cached area,
@@ -300,8 +300,8 @@ int CBlkDev::VerifyPass(int fd, CDataBuffer* buf, int pass, int start, int previ
     }
     if (k >= 0) {
       verify_mismatch = (long long)(pos + k);
-      LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": verifying pass " << pass + 1 << " failed at offset "
-                                    << pos + k + 1 << ". Data mismatch");
+      LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": verifying pass " << pass + 1 << " failed at offset " << pos + k + 1
+                                    << ". Data mismatch");
       return -1;
     }
 

@@ -166,8 +166,7 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
   const std::string node = sys_path(std::string("/dev/") + dev_name);
   struct stat st;
   if (stat(node.c_str(), &st) != 0) {
-    if (mknod(node.c_str(), S_IFBLK | 0777, makedev(major, minor)) != 0) {
-    }
+    if (mknod(node.c_str(), S_IFBLK | 0777, makedev(major, minor)) != 0) {}
   }
   unique_fd file(open(node.c_str(), O_RDONLY | O_NONBLOCK));
   const int fd = file.get();

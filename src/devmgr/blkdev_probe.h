@@ -32,8 +32,8 @@ typedef std::function<int()> blkdev_probe_fn;
 
 // The class decision, first match wins; a probe is asked only when its rule
 // is reached (SCSI/ATA translation, then the IDE taskfile, then INQUIRY).
-blkdev_kind_e decide_blkdev_kind(const blkdev_facts& facts, const blkdev_probe_fn& satl,
-                                 const blkdev_probe_fn& ide, const blkdev_probe_fn& scsi);
+blkdev_kind_e decide_blkdev_kind(const blkdev_facts& facts, const blkdev_probe_fn& satl, const blkdev_probe_fn& ide,
+                                 const blkdev_probe_fn& scsi);
 
 // "USB2" when the device path runs through a USB 2 bus, "USB" for another
 // USB bus, null when the device is not on USB.

@@ -93,8 +93,7 @@ void CBlkDevMgr::UnregisterHooks(CDevMgrHook* hook) {
   hook->mgr = nullptr;
 }
 
-void CBlkDevMgr::runDeviceHooks(std::shared_ptr<CBlkDev> dev,
-                                void (CDevMgrHook::*fn)(std::shared_ptr<CBlkDev>)) const {
+void CBlkDevMgr::runDeviceHooks(std::shared_ptr<CBlkDev> dev, void (CDevMgrHook::*fn)(std::shared_ptr<CBlkDev>)) const {
   for (CDevMgrHook* h : hooks) (h->*fn)(dev);
 }
 
@@ -169,8 +168,7 @@ void CBlkDevMgr::AddDevice(const char* name) {
 bool CBlkDevMgr::HoldsLog(const CBlkDev& dev) const {
   if (log_device_name.empty()) return false;
   if (dev.name == log_device_name) return true;
-  if (!log_disk_seen || dev.size_bytes != log_disk_size || dev.model != log_disk_model ||
-      dev.serial != log_disk_serial)
+  if (!log_disk_seen || dev.size_bytes != log_disk_size || dev.model != log_disk_model || dev.serial != log_disk_serial)
     return false;
   // A disk just like the log disk while the log disk is still there is
   // another disk.

@@ -102,7 +102,7 @@ class CBlkDevMgr : public CLockable {
   int SetLogDevice(const CLogDev& rec);
 
   std::vector<CLogDev> log_devices;
-  std::string log_device_name;  // kernel name of the disk holding the log
+  std::string log_device_name;      // kernel name of the disk holding the log
   bool log_medium_mounted = false;  // AutoSetLogDevice mounted it at /log
 
  private:

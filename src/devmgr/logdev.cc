@@ -80,8 +80,7 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
     if (sscanf(line, "%d %d %lld %4096s", &major, &minor, &blocks, name) != 4 || blocks <= 1) continue;
     // The name goes into mount command lines: take only names of the kind
     // the kernel gives its block devices.
-    if (strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._:+-") != strlen(name))
-      continue;
+    if (strspn(name, "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._:+-") != strlen(name)) continue;
     rec.name = name;
     rec.major = major;
     rec.minor = minor;
@@ -164,7 +163,9 @@ int CBlkDevMgr::SetLogDevice(const CLogDev& rec) {
   CLockWrapper guard(*this);
   log_device_name = rec.disk;
   log_disk_seen = false;
-  auto holds = [&](const std::shared_ptr<CBlkDev>& d) { return !log_device_name.empty() && d->name == log_device_name; };
+  auto holds = [&](const std::shared_ptr<CBlkDev>& d) {
+    return !log_device_name.empty() && d->name == log_device_name;
+  };
   for (auto& d : devices) {
     d->SetLogDeviceFlag(holds(d));
     if (holds(d)) RememberLogDisk(*d);

@@ -137,8 +137,8 @@ void CRescanTask::rescanHost(const char* host_dir) {
   snprintf(path, sizeof path, "%s/scan", host_dir);
   FILE* f = fopen(path, "w");
   if (!f) {
-    LOG_ERROR(g_dbg_log, "Unable to rescan host " << host_dir << ": Failed to open file " << path << ": "
-                                                   << strerror(errno));
+    LOG_ERROR(g_dbg_log,
+              "Unable to rescan host " << host_dir << ": Failed to open file " << path << ": " << strerror(errno));
     return;
   }
   // The kernel scans the host before the write returns.

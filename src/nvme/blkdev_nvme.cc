@@ -41,9 +41,7 @@ uint32_t nsid_from_name(const std::string& name) {
 
 }  // namespace
 
-CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new CNvmeIoctl) {
-  type_name = "NVMe";
-}
+CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new CNvmeIoctl) { type_name = "NVMe"; }
 
 CBlkDevNvme::~CBlkDevNvme() = default;
 
@@ -90,7 +88,8 @@ int CBlkDevNvme::DoInit(bool verbose) {
       cmds.push_back(command_ptr(new CTrimCommand<CBlkDev>(this)));
     }
     erase = nvme_choose_erase(ctrl);
-    if (erase.kind != NVME_ERASE_NONE) cmds.push_back(command_ptr(new CNvmeEraseCommand(this, std::string("NVMe ") + erase.name)));
+    if (erase.kind != NVME_ERASE_NONE)
+      cmds.push_back(command_ptr(new CNvmeEraseCommand(this, std::string("NVMe ") + erase.name)));
   }
 
   memset(page, 0, sizeof page);
@@ -116,7 +115,8 @@ int CBlkDevNvme::DoInit(bool verbose) {
     LOG_INFO(g_wipe_log, prefix << "NVMe " << features);
   }
   next.details.push_back("Features: NVMe " + features);
-  next.details.push_back(std::string("Hardware erase: ") + (erase.kind == NVME_ERASE_NONE ? "not offered" : erase.name));
+  next.details.push_back(std::string("Hardware erase: ") +
+                         (erase.kind == NVME_ERASE_NONE ? "not offered" : erase.name));
 
   memset(page, 0, sizeof page);
   cmd = nvme_get_log_cmd(NVME_LOG_LID_SMART, NVME_NSID_ALL, page, NVME_LOG_SIZE);
@@ -177,8 +177,8 @@ int CBlkDevNvme::HardwareErase() {
 
 int CBlkDevNvme::Format(int fd) {
   SetProgress("Format NVM", 0, 0);
-  nvme_admin_cmd cmd = nvme_format_cmd(erase.all_namespaces ? NVME_NSID_ALL : nsid, ns.format, erase.action,
-                                       NVME_FORMAT_TIMEOUT_MS);
+  nvme_admin_cmd cmd =
+      nvme_format_cmd(erase.all_namespaces ? NVME_NSID_ALL : nsid, ns.format, erase.action, NVME_FORMAT_TIMEOUT_MS);
   return transport->Admin(fd, cmd);
 }
 

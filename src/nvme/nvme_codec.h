@@ -14,10 +14,10 @@ constexpr unsigned NVME_LOG_SIZE = 512;
 // What Identify Controller says about the drive.
 struct nvme_ctrl_info_t {
   std::string model, serial, firmware;  // blank-padded fields, trimmed
-  uint16_t oacs = 0;      // optional admin commands (bit 1 Format NVM)
-  uint16_t oncs = 0;      // optional NVM commands (bit 2 Dataset Management)
-  uint8_t fna = 0;        // Format NVM attributes
-  uint32_t sanicap = 0;   // sanitize capabilities
+  uint16_t oacs = 0;                    // optional admin commands (bit 1 Format NVM)
+  uint16_t oncs = 0;                    // optional NVM commands (bit 2 Dataset Management)
+  uint8_t fna = 0;                      // Format NVM attributes
+  uint32_t sanicap = 0;                 // sanitize capabilities
 };
 nvme_ctrl_info_t nvme_decode_id_ctrl(const unsigned char* data);
 
@@ -64,9 +64,9 @@ nvme_sanitize_status_t nvme_decode_sanitize_log(const unsigned char* data, int s
 enum nvme_erase_kind_e { NVME_ERASE_NONE, NVME_ERASE_SANITIZE, NVME_ERASE_FORMAT };
 struct nvme_erase_plan_t {
   nvme_erase_kind_e kind = NVME_ERASE_NONE;
-  int action = 0;          // Sanitize: SANACT; Format: SES
+  int action = 0;               // Sanitize: SANACT; Format: SES
   bool all_namespaces = false;  // Format: sent to every namespace (NSID FFFFFFFFh)
-  const char* name = "";   // for the operator and the report
+  const char* name = "";        // for the operator and the report
 };
 nvme_erase_plan_t nvme_choose_erase(const nvme_ctrl_info_t& c);
 

@@ -11,7 +11,9 @@
 
 namespace {
 
-const char* status_text(int status) { return CDeviceReport::wipingStatusText((CDeviceReport::completion_status_t)status); }
+const char* status_text(int status) {
+  return CDeviceReport::wipingStatusText((CDeviceReport::completion_status_t)status);
+}
 
 const char* kind_text(cert_step_kind_e k) {
   switch (k) {
@@ -132,8 +134,8 @@ std::string sha256_hex(const std::string& bytes) {
   return hex;
 }
 
-void cert_split_firmware(const std::string& serial_text, const std::vector<std::string>& details,
-                         std::string& serial, std::string& firmware) {
+void cert_split_firmware(const std::string& serial_text, const std::vector<std::string>& details, std::string& serial,
+                         std::string& firmware) {
   static const std::string kAta = " firmware: ", kDetail = "Firmware: ";
   size_t at = serial_text.find(kAta);
   serial = serial_text.substr(0, at);
@@ -165,26 +167,25 @@ std::string cert_json(const cert_record_t& r) {
   for (size_t i = 0; i < r.steps.size(); ++i) {
     const cert_step_t& s = r.steps[i];
     o << (i ? ",\n" : "\n") << "    {\"kind\": \"" << kind_text(s.kind) << "\", \"name\": " << quoted(s.name)
-      << ", \"scheme_pass\": " << (s.scheme_pass ? std::to_string(s.scheme_pass) : "null")
-      << ", \"result\": \"" << status_text(s.status) << "\", \"duration_seconds\": " << seconds_or_null(s.seconds)
-      << "}";
+      << ", \"scheme_pass\": " << (s.scheme_pass ? std::to_string(s.scheme_pass) : "null") << ", \"result\": \""
+      << status_text(s.status) << "\", \"duration_seconds\": " << seconds_or_null(s.seconds) << "}";
   }
   verification_t v = verification(r);
   o << "],\n  \"verification\": {\"passes\": [";
   for (size_t i = 0; i < v.passes.size(); ++i) o << (i ? ", " : "") << v.passes[i];
-  o << "], \"result\": \"" << v.result << "\", \"first_mismatch_offset\": "
-    << (v.mismatch < 0 ? "null" : std::to_string(v.mismatch)) << "},\n";
+  o << "], \"result\": \"" << v.result
+    << "\", \"first_mismatch_offset\": " << (v.mismatch < 0 ? "null" : std::to_string(v.mismatch)) << "},\n";
   for (auto kind : {STEP_HW_ERASE, STEP_TRIM}) {
     const cert_step_t* s = last_of(r, kind);
     o << (kind == STEP_TRIM ? "  \"trim\": " : "  \"hardware_erase\": ") << "{\"used\": " << boolean(s)
-      << ", \"name\": " << (s ? quoted(s->name) : "null") << ", \"result\": "
-      << (s ? std::string("\"") + status_text(s->status) + "\"" : "null") << "},\n";
+      << ", \"name\": " << (s ? quoted(s->name) : "null")
+      << ", \"result\": " << (s ? std::string("\"") + status_text(s->status) + "\"" : "null") << "},\n";
   }
   o << "  \"final_status\": \"" << status_text(r.final_status) << "\",\n";
   o << "  \"start_time\": \"" << cert_utc_time(r.start) << "\", \"end_time\": \"" << cert_utc_time(r.end) << "\",\n";
   o << "  \"nist_category\": \"" << cert_nist_category(r) << "\",\n";
-  o << "  \"report\": {\"written\": " << boolean(r.report_written) << ", \"bytes\": "
-    << (r.report_written ? std::to_string(r.report_bytes) : "null")
+  o << "  \"report\": {\"written\": " << boolean(r.report_written)
+    << ", \"bytes\": " << (r.report_written ? std::to_string(r.report_bytes) : "null")
     << ", \"sha256\": " << (r.report_written ? quoted(r.report_sha256) : "null") << "}\n}\n";
   return o.str();
 }
@@ -253,8 +254,9 @@ std::string cert_pdf(const cert_record_t& r) {
                              (s.seconds >= 0 ? ", " + std::to_string(s.seconds) + " s" : std::string()));
   }
   verification_t v = verification(r);
-  field("Verification", std::string(v.result) + (v.mismatch >= 0 ? ", first mismatch at byte " +
-                                                                       std::to_string(v.mismatch) : std::string()));
+  field("Verification",
+        std::string(v.result) +
+            (v.mismatch >= 0 ? ", first mismatch at byte " + std::to_string(v.mismatch) : std::string()));
   field("Final status", status_text(r.final_status));
   field("Started / ended (UTC)", cert_utc_time(r.start) + " / " + cert_utc_time(r.end));
   field("Tool used", r.product);

@@ -14,11 +14,11 @@ enum cert_step_kind_e { STEP_OVERWRITE, STEP_VERIFY, STEP_TRIM, STEP_HW_ERASE };
 // One finished step of the wipe, in the order of the report's pass lines.
 struct cert_step_t {
   cert_step_kind_e kind = STEP_OVERWRITE;
-  std::string name;            // as in the report ("wiping pass [zero]")
-  int status = 0;              // a report completion status
-  long long seconds = -1;      // duration; -1 when not measured
-  int scheme_pass = 0;         // overwrite and verify: the scheme's pass number
-  long long mismatch = -1;     // verify: offset of the first differing byte
+  std::string name;         // as in the report ("wiping pass [zero]")
+  int status = 0;           // a report completion status
+  long long seconds = -1;   // duration; -1 when not measured
+  int scheme_pass = 0;      // overwrite and verify: the scheme's pass number
+  long long mismatch = -1;  // verify: offset of the first differing byte
 };
 
 struct cert_record_t {
@@ -53,5 +53,5 @@ std::string sha256_hex(const std::string& bytes);
 // Splits an identity's serial text into the serial and the firmware revision
 // (ATA drives carry it as "<serial> firmware: <rev>", NVMe drives as a
 // "Firmware: <rev>" detail line); "n/a" is no serial.
-void cert_split_firmware(const std::string& serial_text, const std::vector<std::string>& details,
-                         std::string& serial, std::string& firmware);
+void cert_split_firmware(const std::string& serial_text, const std::vector<std::string>& details, std::string& serial,
+                         std::string& firmware);

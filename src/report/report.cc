@@ -104,7 +104,8 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   body << "Disk size: " << CSizeStr(device->size_bytes, 'A').c_str() << "\r\n";
   body << "Time spent: " << CTimeStr(seconds).c_str() << "\r\n";
   body << "\r\n";
-  body << "Wiping log:" << "\r\n";
+  body << "Wiping log:"
+       << "\r\n";
   body << pass_log.str();
   std::string text = body.str();
 

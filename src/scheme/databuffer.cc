@@ -178,12 +178,11 @@ int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, in
       memset(area, 0, length);
       break;
     case PASS_TEST:
-      fill_test(area, offset, length,
-                last->pass == pass && last->length >= length && last->offset % kTestSectorSize == offset % kTestSectorSize);
+      fill_test(
+          area, offset, length,
+          last->pass == pass && last->length >= length && last->offset % kTestSectorSize == offset % kTestSectorSize);
       break;
-    case PASS_RANDOM:
-      FillRandom(area, start, offset, length, runner);
-      break;
+    case PASS_RANDOM: FillRandom(area, start, offset, length, runner); break;
     case PASS_COMPLEMENT:
       if (pass == 0) {
         memset(area, 0xff, length);
@@ -199,8 +198,7 @@ int CDataBuffer::FillArea(unsigned char* area, fill_record_t* last, int pass, in
       fill_pattern(area, p, offset, length);
       break;
     }
-    default:
-      return -1;
+    default: return -1;
   }
   last->pass = pass;
   last->seed = start;
@@ -284,8 +282,7 @@ long CDataBuffer::CompareRandom(const unsigned char* data, int pass, int start, 
     if (MatchRandomBlocks(seed, d, n, flip)) return;
     long i = (long)k * kRandomBlockSize + FirstRandomDifference(seed, d, n, flip);
     long cur = first.load();
-    while (i < cur && !first.compare_exchange_weak(cur, i)) {
-    }
+    while (i < cur && !first.compare_exchange_weak(cur, i)) {}
   });
   if (first.load() != LONG_MAX) return (long)(pos - offset) + first.load();
   pos += (long long)whole * kRandomBlockSize;
@@ -303,15 +300,13 @@ long CDataBuffer::FirstRandomDifference(int seed_first, const unsigned char* dat
   return -1;
 }
 
-bool CDataBuffer::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks,
-                                    unsigned char flip) const {
+bool CDataBuffer::MatchRandomBlocks(int seed_first, const unsigned char* data, int nblocks, unsigned char flip) const {
   const int kAtOnce = 4;
   unsigned char made[kAtOnce * kRandomBlockSize];
   for (int k = 0; k < nblocks; k += kAtOnce) {
     int n = nblocks - k < kAtOnce ? nblocks - k : kAtOnce;
     FillRandomBlocks((int)((uint32_t)seed_first + (uint32_t)k), made, n);
-    if (first_difference(data + (long)k * kRandomBlockSize, made, (long)n * kRandomBlockSize, flip) >= 0)
-      return false;
+    if (first_difference(data + (long)k * kRandomBlockSize, made, (long)n * kRandomBlockSize, flip) >= 0) return false;
   }
   return true;
 }
@@ -379,8 +374,7 @@ void CDataBufferIsaac::RestartRandom(int seed) {
 }
 
 void CDataBufferIsaac::GetRandomBytes(char* out, int n) {
-  if (random_state && n > 0)
-    isaac_bytes(static_cast<randctx*>(random_state), reinterpret_cast<unsigned char*>(out), n);
+  if (random_state && n > 0) isaac_bytes(static_cast<randctx*>(random_state), reinterpret_cast<unsigned char*>(out), n);
 }
 
 void CDataBufferIsaac::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {
@@ -442,8 +436,7 @@ void CDataBufferSha1::RestartRandom(int seed) {
 }
 
 void CDataBufferSha1::GetRandomBytes(char* out, int n) {
-  if (random_state && n > 0)
-    wipe_two::SHA1RandomGetRandomBytes(random_state, reinterpret_cast<unsigned char*>(out), n);
+  if (random_state && n > 0) wipe_two::SHA1RandomGetRandomBytes(random_state, reinterpret_cast<unsigned char*>(out), n);
 }
 
 void CDataBufferSha1::FillRandomBlocks(int seed_first, unsigned char* out, int nblocks) const {

@@ -76,8 +76,8 @@ class CDataBuffer {
   // as it is made, never stored; with a runner the whole blocks are made in
   // pieces on its threads. Uses no generator state, so that it may run
   // beside fills of the same buffer.
-  long CompareRandom(const unsigned char* data, int pass, int start, int previous_start, long long offset,
-                     int length, CFillRunner* runner);
+  long CompareRandom(const unsigned char* data, int pass, int start, int previous_start, long long offset, int length,
+                     CFillRunner* runner);
 
   // The generated data (source of writes, expected data when verifying).
   // A caller that fills it through anything but FillArea with GetLastFill()

@@ -60,7 +60,7 @@ class CGenPool : public CFillRunner {
     const std::function<void(int)>* work = nullptr;
   };
   struct task_t {
-    std::shared_ptr<CGenJob> job;  // a submitted job, or
+    std::shared_ptr<CGenJob> job;    // a submitted job, or
     std::shared_ptr<batch_t> batch;  // a helper for a batch of Run
   };
 

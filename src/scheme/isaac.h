@@ -20,7 +20,6 @@ struct randctx {
 // The published layout: counter, results, memory, a, b, c, all 64-bit words.
 static_assert(sizeof(randctx) == 516 * 8, "context layout");
 
-
 void isaac(randctx* ctx);
 void randinit(randctx* ctx, int flag);
 

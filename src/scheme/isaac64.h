@@ -19,7 +19,6 @@ struct randctx64 {
 // The published layout: counter, results, memory, a, b, c, all 64-bit words.
 static_assert(sizeof(randctx64) == 516 * 8, "context layout");
 
-
 // One generation step: refills the 256 result words.
 void isaac64(randctx64* ctx);
 // Initialises the memory from the seed in the result array (when flag is set),

@@ -22,9 +22,7 @@ namespace lanes_avx2 {
 typedef uint64_t v __attribute__((vector_size(32)));
 const int kLanes = 4;
 const int kLaneShift = 2;
-inline v gather(const uint64_t* mm, v off) {
-  return (v)_mm256_i64gather_epi64((const long long*)mm, (__m256i)off, 1);
-}
+inline v gather(const uint64_t* mm, v off) { return (v)_mm256_i64gather_epi64((const long long*)mm, (__m256i)off, 1); }
 #include "scheme/isaac_lanes.inc"
 }  // namespace lanes_avx2
 #ifdef __clang__
@@ -58,7 +56,6 @@ namespace {
 
 const long kBlock = 4096;
 
-
 typedef void (*blocks_fn)(int, unsigned char*, long);
 typedef bool (*match_fn)(int, const unsigned char*, long, uint64_t);
 
@@ -67,8 +64,8 @@ void blocks_in(int form, blocks_fn avx2, blocks_fn avx512, blocks_fn scalar, int
   (form == ISAAC_AVX512 ? avx512 : form == ISAAC_AVX2 ? avx2 : scalar)(seed_first, out, nblocks);
 }
 
-bool blocks_match(int form, match_fn avx2, match_fn avx512, blocks_fn scalar, int seed_first,
-                  const unsigned char* data, long nblocks, unsigned char flip) {
+bool blocks_match(int form, match_fn avx2, match_fn avx512, blocks_fn scalar, int seed_first, const unsigned char* data,
+                  long nblocks, unsigned char flip) {
   uint64_t flip64 = flip * 0x0101010101010101ULL;
   if (form == ISAAC_AVX512) return avx512(seed_first, data, nblocks, flip64);
   if (form == ISAAC_AVX2) return avx2(seed_first, data, nblocks, flip64);
@@ -167,8 +164,8 @@ bool isaac64_blocks_match(int form, int seed_first, const unsigned char* data, l
 }
 
 bool isaac_blocks_match(int form, int seed_first, const unsigned char* data, long nblocks, unsigned char flip) {
-  return blocks_match(form, lanes_avx2::match32, lanes_avx512::match32, isaac_blocks_scalar, seed_first, data,
-                      nblocks, flip);
+  return blocks_match(form, lanes_avx2::match32, lanes_avx512::match32, isaac_blocks_scalar, seed_first, data, nblocks,
+                      flip);
 }
 
 void isaac64_blocks(int seed_first, unsigned char* out, long nblocks) {

@@ -19,14 +19,14 @@ static inline void store_be32(unsigned char* p, uint32_t v) {
 }
 
 // The message schedule is kept as a rolling window of 16 words.
-#define SHA1_W(t) (w[(t) & 15] = rol(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t) & 15], 1))
+#define SHA1_W(t) (w[(t)&15] = rol(w[((t) + 13) & 15] ^ w[((t) + 8) & 15] ^ w[((t) + 2) & 15] ^ w[(t)&15], 1))
 #define SHA1_F1(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
 #define SHA1_F2(b, c, d) ((b) ^ (c) ^ (d))
 #define SHA1_F3(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
-#define SHA1_ROUND(a, b, c, d, e, f, k, wt) \
-  {                                         \
+#define SHA1_ROUND(a, b, c, d, e, f, k, wt)   \
+  {                                           \
     e += rol(a, 5) + f(b, c, d) + (k) + (wt); \
-    b = rol(b, 30);                         \
+    b = rol(b, 30);                           \
   }
 
 static void sha1_compress(uint32_t h[5], const unsigned char* block) {

@@ -23,10 +23,10 @@ int SHA1Final(void* ctx, unsigned char* digest);
 void SHA1Digest(const unsigned char* data, unsigned long length, unsigned char* digest);
 
 struct sha1_random {
-  void* sha;                  // SHA-1 context, owned
-  unsigned char state[20];    // a big-endian number
-  unsigned char block[20];    // the current output block
-  unsigned int remaining;     // unused bytes, always the last ones of the block
+  void* sha;                // SHA-1 context, owned
+  unsigned char state[20];  // a big-endian number
+  unsigned char block[20];  // the current output block
+  unsigned int remaining;   // unused bytes, always the last ones of the block
 };
 
 // 0 on success, 1 when memory is short (nothing stays allocated then).

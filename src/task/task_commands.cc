@@ -30,8 +30,8 @@ int CProxyCommand::Run(bool sync) {
   }
   std::shared_ptr<CCommand> cmd = device->GetCommandById(id);
   if (!cmd) {
-    LOG_ERROR(g_dbg_log, name << ": Proxy command: command '" << (int)id << "' is not found on device '"
-                              << device->Name() << "'");
+    LOG_ERROR(g_dbg_log,
+              name << ": Proxy command: command '" << (int)id << "' is not found on device '" << device->Name() << "'");
     if (overwrites_drive(id)) device->LogFinishedPass("wiping", CDeviceReport::failed);
     return -2;
   }

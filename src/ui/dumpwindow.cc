@@ -108,8 +108,7 @@ int CDumpWindow::OnInput(int key) {
       if (win) werase(win);
       g_scr.DelWindow(this);
       return 1;
-    default:
-      break;
+    default: break;
   }
   if (sector != old_sector || first_row != old_row) dirty = 1;
   return 1;

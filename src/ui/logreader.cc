@@ -169,8 +169,7 @@ int CLogReader::ParseLog() {
   return result;
 }
 
-size_t CLogReader::ScanChunk(CLineCache& c, size_t nread, size_t& line_no, off_t offset,
-                             std::vector<off_t>* index) {
+size_t CLogReader::ScanChunk(CLineCache& c, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index) {
   char* base = c.buffer + c.fill;
   size_t consumed = 0;
   for (size_t i = 0; i < nread; ++i) {

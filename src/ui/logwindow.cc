@@ -62,27 +62,14 @@ int CLogWindow::OnInput(int key) {
   long before = first_line;
   switch (key) {
     case 'A':
-    case 'a':
-      follow = !follow;
-      break;
+    case 'a': follow = !follow; break;
     case 'Q':
-    case 'q':
-      g_scr.DelWindow(this);
-      return 1;
-    case KEY_DOWN:
-      first_line += 1;
-      break;
-    case KEY_UP:
-      first_line -= 1;
-      break;
-    case KEY_NPAGE:
-      first_line += height - 2;
-      break;
-    case KEY_PPAGE:
-      first_line -= height - 2;
-      break;
-    default:
-      break;
+    case 'q': g_scr.DelWindow(this); return 1;
+    case KEY_DOWN: first_line += 1; break;
+    case KEY_UP: first_line -= 1; break;
+    case KEY_NPAGE: first_line += height - 2; break;
+    case KEY_PPAGE: first_line -= height - 2; break;
+    default: break;
   }
   long count = (long)line_count;
   if (first_line + height - 2 >= count) first_line = count < height - 1 ? 0 : count + 2 - height;

@@ -48,8 +48,7 @@ void CMainWindow::SetBlkDevMgr(CBlkDevMgr* m) {
 }
 
 const char* CMainWindow::LegendForMode() {
-  if (g_testmode)
-    return "%  TEST MODE  %   % ? %-Help %Tab%-details/log %[M]%ain menu %[R]%escan %Space%-view data";
+  if (g_testmode) return "%  TEST MODE  %   % ? %-Help %Tab%-details/log %[M]%ain menu %[R]%escan %Space%-view data";
   if (g_manual) return "% ? %-Help %Tab%-details/log %[M]%ain menu %[D]%isk menu %[R]%escan %Space%-view data";
   return "% ? %-Help %Tab%-details/log %[M]%enu %[S]%elect %[W]%ipe %[R]%escan %Space%-view data";
 }
@@ -378,16 +377,10 @@ int CMainWindow::OnInput(int key) {
   }
 
   switch (key) {
-    case KEY_TAB:
-      SwitchView();
-      break;
-    case ' ':
-      ShowDump(selected);
-      break;
+    case KEY_TAB: SwitchView(); break;
+    case ' ': ShowDump(selected); break;
     case '?':
-    case KEY_F(1):
-      ShowHelp();
-      break;
+    case KEY_F(1): ShowHelp(); break;
     case 'D':
     case 'd':
       if (g_testmode)
@@ -396,24 +389,15 @@ int CMainWindow::OnInput(int key) {
         ShowDiskMenu(selected);
       break;
     case 'M':
-    case 'm':
-      ShowMainMenu();
-      break;
+    case 'm': ShowMainMenu(); break;
     case 'Q':
-    case 'q':
-      return OnQuitKey();
+    case 'q': return OnQuitKey();
     case 'R':
-    case 'r':
-      DoRescan();
-      break;
+    case 'r': DoRescan(); break;
     case 'S':
-    case 's':
-      OnSelectKey(dev);
-      break;
+    case 's': OnSelectKey(dev); break;
     case 'W':
-    case 'w':
-      OnWipeKey();
-      break;
+    case 'w': OnWipeKey(); break;
     case KEY_DOWN:
       selected = std::min(selected + 1, std::max(count - 1, 0));
       if (selected - first_visible >= list_rows) first_visible = selected - list_rows + 1;
@@ -426,14 +410,9 @@ int CMainWindow::OnInput(int key) {
       list_dirty = 1;
       detail_dirty = 1;
       break;
-    case KEY_NPAGE:
-      log_first_line += 1;
-      break;
-    case KEY_PPAGE:
-      log_first_line -= 1;
-      break;
-    default:
-      break;
+    case KEY_NPAGE: log_first_line += 1; break;
+    case KEY_PPAGE: log_first_line -= 1; break;
+    default: break;
   }
   ClampLogFirstLine();
   if (log_first_line != first_at_entry) detail_dirty = 1;

@@ -94,9 +94,7 @@ bool CMenu::OnKey(int key) {
       }
       break;
     case 'Q':
-    case 'q':
-      result = -1;
-      return true;
+    case 'q': result = -1; return true;
     default:
       if (is_enter_key(key)) {
         result = (count > 0 && current < count) ? ids[current] : -1;
@@ -161,8 +159,7 @@ void CMenu::Draw() {
   }
   wattroff(win, A_REVERSE);
   set_pair(win, PAIR_TEXT);
-  const char* legend =
-      mode == MODE_PLAIN ? " %Enter%-OK % Q %-Cancel " : " %Space%-Select %Enter%-OK % Q %-Cancel ";
+  const char* legend = mode == MODE_PLAIN ? " %Enter%-OK % Q %-Cancel " : " %Space%-Select %Enter%-OK % Q %-Cancel ";
   pretty_strout(win, count > 0 ? count + 1 : 1, 2, legend);
   wnoutrefresh(win);
   doupdate();
@@ -203,9 +200,7 @@ bool CNumberBox::OnKey(int key) {
       return false;
     case KEY_BREAK:
     case 'q':
-    case 'Q':
-      result = -1;
-      return true;
+    case 'Q': result = -1; return true;
     default:
       if (is_enter_key(key)) {
         result = 0;
