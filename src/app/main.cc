@@ -1,4 +1,6 @@
 // Entry point: one wiping session per process run.
+#include <curses.h>
+
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -15,12 +17,15 @@
 
 namespace {
 
-// The log medium search writes to the interface's text output, which is the
-// console until the screen starts, and clears the screen before each round.
+// The system, with the interface's console and screen: the log medium search
+// writes to the interface's text output, which is the console until the
+// screen starts, and clears the screen before each round; curses starts here.
 class CSessionPlatform : public CSystemPlatform {
  public:
   void ConsoleText(int y, int x, const char* text, bool newlines) override { text_out(y, x, text, newlines); }
   void ConsoleClear() override { clear_screen(); }
+  WINDOW* CursesInit() override { return initscr(); }
+  int Key() override { return wgetch(stdscr); }
 };
 
 }  // namespace

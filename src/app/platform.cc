@@ -1,6 +1,5 @@
 #include "app/platform.h"
 
-#include <curses.h>
 #include <fcntl.h>
 #include <glob.h>
 #include <linux/reboot.h>
@@ -62,9 +61,6 @@ void CSystemPlatform::MonitorSleep() { sleep(1); }
 void CSystemPlatform::TaskSleep() { sleep(1); }
 void CSystemPlatform::NvmePollPause(unsigned seconds) { sleep(seconds); }
 void CSystemPlatform::AtaErasePause(unsigned seconds) { sleep(seconds); }
-
-WINDOW* CSystemPlatform::CursesInit() { return initscr(); }
-int CSystemPlatform::Key() { return wgetch(stdscr); }
 
 int CSystemPlatform::Reboot(bool restart) {
   // The session log reaches the disk first. A program running on a fake root

@@ -114,8 +114,10 @@ class CSystemPlatform : public CPlatform {
   void TaskSleep() override;
   void NvmePollPause(unsigned seconds) override;
   void AtaErasePause(unsigned seconds) override;
-  _win_st* CursesInit() override;
-  int Key() override;
+  // The screen is the interface's: the session's platform (main) starts
+  // curses and reads its keys; here there is no screen.
+  _win_st* CursesInit() override { return nullptr; }
+  int Key() override { return -1; }
   int Reboot(bool restart) override;
   bool PowerCycleWaitOver() override { return false; }
 
