@@ -15,6 +15,7 @@
 #include "app/unique_fd.h"
 #include "app/util.h"
 #include "device/blkdev.h"
+#include "device/devfile.h"
 #include "scheme/scheme.h"
 
 CDeviceReport::CDeviceReport(const CBlkDev* device) : device(device) {}
@@ -80,15 +81,13 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   // in its place would take the report (and the "finished" line) for a disk
   // that got none. A block device is not truncated, and an image file
   // standing in for one must keep its size, so the node is written in place.
-  std::string path = sys_path("/dev/" + name);
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(now.major, now.minor));
-  unique_fd fd(platform().Open(path.c_str(), O_WRONLY));
+  unique_fd fd(open_device_node(now.major, now.minor, name.c_str(), O_WRONLY));
   if (!fd.valid()) {
     refuse("the device node cannot be opened");
     return false;
   }
   // A node left from an earlier drive of that name may lead elsewhere.
+  struct stat st;
   if (fstat(fd.get(), &st) != 0 || (S_ISBLK(st.st_mode) && st.st_rdev != makedev(now.major, now.minor))) {
     refuse("the device node leads to another drive");
     return false;
