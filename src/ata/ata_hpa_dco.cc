@@ -14,14 +14,14 @@ uint64_t CBlkDevAta::GetHPASize(int fd, int lba48) {
   cmd.head = 0x40;
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": " << form << ". RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": " << form << ". RunAtaCommand failed. Code: " << rc);
     return 0;
   }
-  LOG_INFO(g_dbg_log, name << ": " << form << ". RunAtaCommand ok.");
+  LOG_INFO(g_dbg_log, Name() << ": " << form << ". RunAtaCommand ok.");
   uint64_t max = lba48 ? cmd.lba48() : cmd.lba28();
   uint64_t size = (max + 1) * 512;
   cmd.dump();
-  LOG_TRACE(g_dbg_log, name << ": GetHPASize OK. " << CSizeStr(size, 'S') << ", " << CSizeStr(size, 'B'));
+  LOG_TRACE(g_dbg_log, Name() << ": GetHPASize OK. " << CSizeStr(size, 'S') << ", " << CSizeStr(size, 'B'));
   return size;
 }
 
@@ -43,7 +43,7 @@ int CBlkDevAta::SendSetMax(int fd, uint64_t max, int vv, uint64_t* readback) {
 }
 
 int CBlkDevAta::ResetHPA(int vv) {
-  LOG_TRACE(g_dbg_log, name << ": ---- ResetHPA ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- ResetHPA ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
@@ -51,52 +51,52 @@ int CBlkDevAta::ResetHPA(int vv) {
   // A native maximum address of 0 is unusable, and so is a failed query; the
   // operator learns of the failed query, which leaves the area in place.
   if (sectors <= 1) {
-    if (sectors == 0) LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
+    if (sectors == 0) LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": Failed to reset HPA");
     return -1;
   }
   uint64_t max = sectors - 1;
   uint64_t got = 0;
   int rc = SendSetMax(fd, max, vv, &got);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": ResetHPA. RunAtaCommand failed. Code: " << rc);
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
+    LOG_WARN(g_dbg_log, Name() << ": ResetHPA. RunAtaCommand failed. Code: " << rc);
+    LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": Failed to reset HPA");
     return rc;
   }
   MarkRefresh();
   if (got != max) {
-    LOG_WARN(g_dbg_log, name << ": ResetHPA. Address mismatch: " << got << " != " << max);
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset HPA");
+    LOG_WARN(g_dbg_log, Name() << ": ResetHPA. Address mismatch: " << got << " != " << max);
+    LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": Failed to reset HPA");
     return -2;
   }
-  LOG_TRACE(g_dbg_log, name << ": ResetHPA OK.");
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": HPA reset successfully");
+  LOG_TRACE(g_dbg_log, Name() << ": ResetHPA OK.");
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": HPA reset successfully");
   NoteHiddenAreaRemoved(false);
   return 0;
 }
 
 int CBlkDevAta::SetHPA(int vv) {
-  LOG_TRACE(g_dbg_log, name << ": ---- SetHPA ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- SetHPA ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
   uint64_t sectors = GetHPASize(fd, lba_level) / 512;
   if (sectors <= 1) {
-    LOG_WARN(g_dbg_log, name << ": SetHPA. Bad max address: " << (sectors ? sectors - 1 : 0));
+    LOG_WARN(g_dbg_log, Name() << ": SetHPA. Bad max address: " << (sectors ? sectors - 1 : 0));
     return -1;
   }
   uint64_t max = (sectors - 1) / 2;
   uint64_t got = 0;
   int rc = SendSetMax(fd, max, vv, &got);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": SetHPA. RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": SetHPA. RunAtaCommand failed. Code: " << rc);
     return rc;
   }
   MarkRefresh();
   if (got != max) {
-    LOG_WARN(g_dbg_log, name << ": SetHPA. Address mismatch: " << got << " != " << max);
+    LOG_WARN(g_dbg_log, Name() << ": SetHPA. Address mismatch: " << got << " != " << max);
     return -2;
   }
-  LOG_TRACE(g_dbg_log, name << ": SetHPA OK. New limit " << got << " sectors");
+  LOG_TRACE(g_dbg_log, Name() << ": SetHPA OK. New limit " << got << " sectors");
   return 0;
 }
 
@@ -116,36 +116,36 @@ uint64_t CBlkDevAta::GetDCOSize(int fd) {
   cmd.buffer = buf;
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": GetDCOSize. RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": GetDCOSize. RunAtaCommand failed. Code: " << rc);
     return 0;
   }
   uint64_t max = dco_get_max_lba(buf);
   uint64_t size = (max + 1) * 512;
-  LOG_TRACE(g_dbg_log, name << ": GetDCOSize OK. " << max + 1 << "s, " << size << "b");
+  LOG_TRACE(g_dbg_log, Name() << ": GetDCOSize OK. " << max + 1 << "s, " << size << "b");
   return size;
 }
 
 int CBlkDevAta::ResetDCO(int) {
-  LOG_TRACE(g_dbg_log, name << ": ---- ResetDCO ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- ResetDCO ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
   ata_data cmd = dco_command(DCO_RESTORE);
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": ResetDCO. RunAtaCommand failed. Code: " << rc);
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": Failed to reset DCO");
+    LOG_WARN(g_dbg_log, Name() << ": ResetDCO. RunAtaCommand failed. Code: " << rc);
+    LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": Failed to reset DCO");
     return rc;
   }
-  LOG_TRACE(g_dbg_log, name << ": ResetDCO OK.");
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": DCO reset successfully");
+  LOG_TRACE(g_dbg_log, Name() << ": ResetDCO OK.");
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": DCO reset successfully");
   NoteHiddenAreaRemoved(true);
   MarkRefresh();
   return 0;
 }
 
 int CBlkDevAta::SetDCO(int) {
-  LOG_TRACE(g_dbg_log, name << ": ---- SetDCO ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- SetDCO ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
@@ -158,7 +158,7 @@ int CBlkDevAta::SetDCO(int) {
   id.buffer = buf;
   int rc = transport->RunAtaCommand(fd, &id, 0);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": SetDCO (identify). RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": SetDCO (identify). RunAtaCommand failed. Code: " << rc);
     return rc;
   }
   uint64_t sectors = size_bytes / (sector_size ? sector_size : 512);
@@ -171,10 +171,10 @@ int CBlkDevAta::SetDCO(int) {
   set.buffer = buf;
   rc = transport->RunAtaCommand(fd, &set, 0);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": SetDCO (set). RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": SetDCO (set). RunAtaCommand failed. Code: " << rc);
     return rc;
   }
   MarkRefresh();
-  LOG_TRACE(g_dbg_log, name << ": SetDCO OK. New limit " << new_max << " sectors");
+  LOG_TRACE(g_dbg_log, Name() << ": SetDCO OK. New limit " << new_max << " sectors");
   return 0;
 }

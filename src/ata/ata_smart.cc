@@ -14,19 +14,19 @@ int CBlkDevAta::ParseSmartData(unsigned char* data, blkdev_info_t& into) {
   if (sum != 0) {
     char hex[16];
     snprintf(hex, sizeof hex, "%02X", sum);
-    LOG_ERROR(g_dbg_log, name << ": SMART checksum failed: " << hex);
+    LOG_ERROR(g_dbg_log, Name() << ": SMART checksum failed: " << hex);
     return -1;
   }
   if (g_debuglevel != 0) {
     int short_sec = data[372] * 60;
     if (short_sec) {
-      LOG_TRACE(g_dbg_log, name << ": SMART test. Short[sec] = " << short_sec);
+      LOG_TRACE(g_dbg_log, Name() << ": SMART test. Short[sec] = " << short_sec);
       AddUninterruptible(into.commands, &CmdSmartTest, _cmd_param{short_sec, 0}, short_sec, "SMART short test",
                          BLKDEV_CMD_SMART_SHORT);
     }
     int conveyance = data[374] * 60;
     if (conveyance) {
-      LOG_TRACE(g_dbg_log, name << ": SMART test. Conveyance[sec] = " << conveyance);
+      LOG_TRACE(g_dbg_log, Name() << ": SMART test. Conveyance[sec] = " << conveyance);
       AddUninterruptible(into.commands, &CmdSmartTest, _cmd_param{conveyance, 1}, conveyance, "SMART conveyance test",
                          BLKDEV_CMD_SMART_CONVEYANCE);
     }
@@ -43,7 +43,7 @@ int CBlkDevAta::ParseSmartData(unsigned char* data, blkdev_info_t& into) {
 }
 
 int CBlkDevAta::SmartTest(_cmd_param p) {
-  LOG_TRACE(g_dbg_log, name << ": ---- SmartTest ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- SmartTest ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
@@ -54,27 +54,27 @@ int CBlkDevAta::SmartTest(_cmd_param p) {
   cmd.lba[0] = p.variant == 1 ? 0x83 : 0x81;
   int rc = transport->RunAtaCommand(fd, &cmd, p.seconds);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": SmartTest. RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": SmartTest. RunAtaCommand failed. Code: " << rc);
     return rc;
   }
   if (cmd.smart_ok()) {
-    LOG_TRACE(g_dbg_log, name << ": passed SmartTest.");
+    LOG_TRACE(g_dbg_log, Name() << ": passed SmartTest.");
     return 0;
   }
-  LOG_WARN(g_dbg_log, name << ": failed SmartTest.");
+  LOG_WARN(g_dbg_log, Name() << ": failed SmartTest.");
   return -1;
 }
 
 int CBlkDevAta::Standby(int) {
-  LOG_TRACE(g_dbg_log, name << ": ---- Standby ---- ");
+  LOG_TRACE(g_dbg_log, Name() << ": ---- Standby ---- ");
   unique_fd node = OpenNode();
   const int fd = node.get();
   if (fd < 0) return -1;
   ata_data cmd(ATA_CMD_STANDBY_IMMEDIATE);
   int rc = transport->RunAtaCommand(fd, &cmd, 0);
   if (rc != 0)
-    LOG_WARN(g_dbg_log, name << ": Standby. RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": Standby. RunAtaCommand failed. Code: " << rc);
   else
-    LOG_TRACE(g_dbg_log, name << ": Standby OK.");
+    LOG_TRACE(g_dbg_log, Name() << ": Standby OK.");
   return rc;
 }

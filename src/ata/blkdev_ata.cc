@@ -27,10 +27,6 @@ CBlkDevAta::~CBlkDevAta() {
   LOG_INFO(g_dbg_log, "Delete ATA device " << (const void*)this << " cmd=" << (const void*)transport.get());
 }
 
-unique_fd CBlkDevAta::OpenNode() {
-  return unique_fd(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
-}
-
 void CBlkDevAta::MarkRefresh() {
   CLockWrapper guard(DeviceLock());
   refresh_pending = true;
@@ -48,8 +44,8 @@ void CBlkDevAta::AddUninterruptible(std::vector<command_ptr>& into, int (*fn)(CB
 }
 
 int CBlkDevAta::DoInit(bool verbose) {
-  LOG_TRACE(g_dbg_log, "Initializing ATA device " << name);
-  if (!transport || name.empty()) return -1;
+  LOG_TRACE(g_dbg_log, "Initializing ATA device " << Name());
+  if (!transport || Name().empty()) return -1;
 
   unique_fd node = OpenNode();
   if (!node.valid()) return -1;
@@ -85,7 +81,7 @@ int CBlkDevAta::DoInit(bool verbose) {
 }
 
 int CBlkDevAta::ReadIdentity(int fd, blkdev_info_t& next, bool verbose) {
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   // IDENTIFY DEVICE, or IDENTIFY PACKET DEVICE for drives that answer only that.
   unsigned char id[512];
   memset(id, 0, sizeof id);
@@ -105,7 +101,7 @@ int CBlkDevAta::ReadIdentity(int fd, blkdev_info_t& next, bool verbose) {
   uint64_t ksize = 0;
   rc = sys_ioctl(fd, BLKGETSIZE64, &ksize);
   if (rc != 0) {
-    LOG_ERROR(g_dbg_log, name << ": BLKGETSIZE64 failed. Code: " << rc);
+    LOG_ERROR(g_dbg_log, Name() << ": BLKGETSIZE64 failed. Code: " << rc);
     kernel_size = 0;
   } else {
     kernel_size = ksize;
@@ -130,13 +126,13 @@ int CBlkDevAta::ReadIdentity(int fd, blkdev_info_t& next, bool verbose) {
   }
   if (next.size_bytes != kernel_size)
     LOG_INFO(g_dbg_log,
-             name << ": Size mismatch blk=" << next.size_bytes << ", drv=" << kernel_size << " - reboot required");
+             Name() << ": Size mismatch blk=" << next.size_bytes << ", drv=" << kernel_size << " - reboot required");
   return 0;
 }
 
 void CBlkDevAta::DescribeFeatures(blkdev_info_t& next, bool verbose) {
   std::vector<command_ptr>& cmds = next.commands;
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   lba_level = info.get_lba_level();
   std::string features;
   info.get_version_string(features);
@@ -157,10 +153,10 @@ void CBlkDevAta::DescribeFeatures(blkdev_info_t& next, bool verbose) {
 
 void CBlkDevAta::AddHpaDcoCommands(int fd, blkdev_info_t& next, bool verbose) {
   std::vector<command_ptr>& cmds = next.commands;
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   // Host Protected Area.
   hpa_level = info.get_hpa_level();
-  LOG_TRACE(g_dbg_log, name << ": HPA support level: " << hpa_level);
+  LOG_TRACE(g_dbg_log, Name() << ": HPA support level: " << hpa_level);
   if (hpa_level) {
     hpa_size = GetHPASize(fd, lba_level);
     // A failed query is no proof that nothing is hidden.
@@ -178,7 +174,7 @@ void CBlkDevAta::AddHpaDcoCommands(int fd, blkdev_info_t& next, bool verbose) {
 
   // Device Configuration Overlay.
   dco_level = info.get_dco_level();
-  LOG_TRACE(g_dbg_log, name << ": DCO support level: " << dco_level);
+  LOG_TRACE(g_dbg_log, Name() << ": DCO support level: " << dco_level);
   if (dco_level) {
     dco_size = GetDCOSize(fd);
     if (g_debuglevel == 0) {
@@ -220,10 +216,10 @@ void CBlkDevAta::ReadSmart(int fd, blkdev_info_t& next) {
 
 void CBlkDevAta::AddSecurityCommands(blkdev_info_t& next, bool verbose) {
   std::vector<command_ptr>& cmds = next.commands;
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   // Security state and the drive's own erase.
   int security_level = info.get_security_level();
-  LOG_INFO(g_dbg_log, name << ": security level=" << security_level);
+  LOG_INFO(g_dbg_log, Name() << ": security level=" << security_level);
   if (security_level != 0) {
     int lock = info.get_security_lock();
     bool frozen = (lock & 2) != 0;
@@ -266,7 +262,7 @@ void CBlkDevAta::AddSecurityCommands(blkdev_info_t& next, bool verbose) {
 }
 
 void CBlkDevAta::SetMarkers(blkdev_info_t& next, bool verbose) {
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   if (next.size_bytes != kernel_size) {
     if (verbose) LOG_INFO(g_wipe_log, prefix << "Reboot required");
     next.markers += " REBOOT";
@@ -291,7 +287,7 @@ bool CBlkDevAta::SupportsHardwareWipe() {
 }
 
 int CBlkDevAta::PreWipe() {
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   uint64_t full = full_size_bytes ? full_size_bytes : 1;
   if (size_bytes < hpa_size) {
     uint64_t hidden = hpa_size - size_bytes;
@@ -325,10 +321,10 @@ int CBlkDevAta::Trim_helper_trim_range(const CDevFile& file, unsigned long lba, 
   cmd.buffer = block.get();
   int rc = transport ? transport->RunAtaCommand(file.GetFd(), &cmd, 0) : -1;
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": Trim. RunAtaCommand failed. Code: " << rc);
+    LOG_WARN(g_dbg_log, Name() << ": Trim. RunAtaCommand failed. Code: " << rc);
     return rc;
   }
-  LOG_TRACE(g_dbg_log, name << ": Trim ranges OK.");
+  LOG_TRACE(g_dbg_log, Name() << ": Trim ranges OK.");
   return 0;
 }
 
@@ -344,7 +340,7 @@ int CBlkDevAta::CmdSmartTest(CBlkDevAta* dev, _cmd_param p) { return dev ? dev->
 
 int CBlkDevAta::CmdSecurityErase(CBlkDevAta* dev, _cmd_param p) {
   if (!dev) return -1;
-  const std::string prefix = "Disk-" + dev->name + ": ";
+  const std::string prefix = "Disk-" + dev->Name() + ": ";
   LOG_INFO(g_wipe_log, prefix << "ATA ERASE command started");
   uint64_t start = get_nanotime();
   // The drive's own erase is the last pass: the report names its result.

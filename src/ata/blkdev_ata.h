@@ -73,9 +73,6 @@ class CBlkDevAta : public CBlkDev {
   uint64_t kernel_size = 0;
 
  private:
-  // Opens /dev/<name> read-only and non-blocking (creating the node when
-  // missing); not valid, with the open failure logged, when that fails.
-  unique_fd OpenNode();
   // The steps of DoInit, each filling `next` (what the interface shows):
   // IDENTIFY (or IDENTIFY PACKET) with model, serial and sizes; 0 when the
   // drive answered with valid data.

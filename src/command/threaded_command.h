@@ -7,7 +7,7 @@
 // parameter fixed at construction; it cannot be cancelled and its progress
 // text is a countdown of the expected duration.
 //
-// D must provide: name, SetCommandStatus(const char*),
+// D must provide: Name(), SetCommandStatus(const char*),
 // PrintWipingStatus(char*, int), CancelWipe(), CommandComplete(const CCommand*);
 // CWipeCommand also needs Wipe() and WipeHW(), CTrimCommand needs Trim().
 #pragma once
@@ -128,7 +128,7 @@ class CInterruptibleCommand : public CThreadedCommandBase {
  private:
   int CommandThreadBody() {
     set_thread_name(name + " worker");
-    LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
+    LOG_INFO(g_dbg_log, device->Name() << ": [" << name << "] Command started");
     LockCmd();
     cancel_seen = false;
     std::thread progress;
@@ -210,7 +210,7 @@ class CCommandUninterruptible : public CThreadedCommandBase {
 
  private:
   int CommandThreadBody() {
-    LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command started");
+    LOG_INFO(g_dbg_log, device->Name() << ": [" << name << "] Command started");
     LockCmd();
     deadline = (int32_t)(time(nullptr) + duration);
     std::thread progress;
@@ -218,7 +218,7 @@ class CCommandUninterruptible : public CThreadedCommandBase {
     UnlockCmd();
     int rc = fn(device, param);
     SetStatus(CMD_STATUS_IDLE);
-    LOG_INFO(g_dbg_log, device->name << ": [" << name << "] Command complete: " << rc);
+    LOG_INFO(g_dbg_log, device->Name() << ": [" << name << "] Command complete: " << rc);
     if (progress.joinable()) progress.join();
     D* dev = device;
     if (rc == 0) dev->SetCommandStatus("Completed");

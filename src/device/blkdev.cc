@@ -34,14 +34,14 @@ int CBlkDev::Init() {
   ClearCommands();
   commands.push_back(std::shared_ptr<CCommand>(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
   LOG_INFO(g_wipe_log,
-           "Disk-" << name << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial) << " device detected.");
+           "Disk-" << Name() << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial) << " device detected.");
   LOG_INFO(g_wipe_log,
-           "Disk-" << name << ": " << CSizeStr(size_bytes, 'A').c_str() << ", " << CSizeStr(size_bytes, 'B').c_str());
+           "Disk-" << Name() << ": " << CSizeStr(size_bytes, 'A').c_str() << ", " << CSizeStr(size_bytes, 'B').c_str());
   return 0;
 }
 
 int CBlkDev::Refresh() {
-  LOG_INFO(g_dbg_log, "Disk-" << name << ": re-read device info from system");
+  LOG_INFO(g_dbg_log, "Disk-" << Name() << ": re-read device info from system");
   return Init();
 }
 
@@ -134,7 +134,7 @@ int CBlkDev::CommandComplete(const CCommand* cmd) {
     // The drive's own command (an HPA or DCO reset) may have changed the size
     // the kernel gives its name; while the name keeps this drive's numbers it
     // is still this drive, and its report goes there.
-    sysfs_identity_t id = read_sysfs_identity(name);
+    sysfs_identity_t id = read_sysfs_identity(Name());
     CLockWrapper guard(*this);
     if (id.found && id.major == found_as.major && id.minor == found_as.minor && id.model == found_as.model)
       found_as = id;
@@ -367,9 +367,20 @@ CBlkDevData CBlkDev::Snapshot() {
   return *this;
 }
 
-std::string CBlkDev::Name() {
-  CLockWrapper guard(*this);
+// Taking the lock changes nothing of the device, so const readers may too.
+std::string CBlkDev::Name() const {
+  CLockWrapper guard(const_cast<CBlkDev&>(*this));
   return name;
+}
+
+blkdev_node_t CBlkDev::Node() const {
+  CLockWrapper guard(const_cast<CBlkDev&>(*this));
+  return blkdev_node_t{name, major, minor};
+}
+
+unique_fd CBlkDev::OpenNode(int flags) {
+  const blkdev_node_t node = Node();
+  return unique_fd(open_device_node(node.major, node.minor, node.name.c_str(), flags));
 }
 
 std::vector<std::shared_ptr<CCommand>> CBlkDev::Commands() {

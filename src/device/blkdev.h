@@ -2,6 +2,7 @@
 // offers, its command queue and queue thread, the status text and progress
 // figures shown by the interface, and its report.
 #pragma once
+#include <fcntl.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -105,6 +106,14 @@ struct blkdev_info_t {
   uint64_t bad_sectors = 0;
 };
 
+// A drive's kernel name and device numbers, read together under the device
+// lock.
+struct blkdev_node_t {
+  std::string name;
+  int32_t major = 0;
+  int32_t minor = 0;
+};
+
 // The lock base is protected, not private: every device class constructs and
 // destroys the virtual base itself, so it must be able to reach it.
 class CBlkDev : public CBlkDevData, protected virtual CLockable {
@@ -162,9 +171,15 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // Copies taken under the device lock: the facts the interface draws and
   // the commands it offers.
   CBlkDevData Snapshot();
-  // The kernel name, read under the device lock: the rescan thread clears
-  // it when the drive goes and sets it when the drive comes back.
-  std::string Name();
+  // The kernel name and numbers, read under the device lock: the rescan
+  // thread clears the name when the drive goes and sets name and numbers
+  // when the drive comes back, while commands may still run.
+  std::string Name() const EXCLUDES(this);
+  blkdev_node_t Node() const EXCLUDES(this);
+  // Opens the drive's node, made from its numbers when missing (not valid,
+  // with the failure logged, when it cannot be opened). Commands open it
+  // read-only and non-blocking.
+  unique_fd OpenNode(int flags = O_RDONLY | O_NONBLOCK) EXCLUDES(this);
   std::vector<std::shared_ptr<CCommand>> Commands();
 
   // Whether the queue thread is running (under the device lock).
@@ -230,6 +245,15 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   void EndPhase(const char* verb, int i, int n, int result, const std::string& report_name, cert_step_t step,
                 uint64_t t0);
   bool PassProgress(const char* verb, int pass, uint64_t pos, uint64_t done, uint64_t total, uint64_t t0);
+
+  // The name and numbers are private to this class, whose own code reads
+  // them under the device lock; the device classes and everyone else go
+  // through Name() and Node(). The report reads them directly: it is only
+  // ever called with the device lock held.
+  friend class CDeviceReport;
+  using CBlkDevData::major;
+  using CBlkDevData::minor;
+  using CBlkDevData::name;
 
   // Queue thread bookkeeping: a queue thread that was given up by
   // ClearCommandQueue sees a newer generation and leaves the device alone.

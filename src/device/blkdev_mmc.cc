@@ -11,9 +11,9 @@
 CBlkDevMmc::~CBlkDevMmc() {}
 
 int CBlkDevMmc::Init() {
-  LOG_TRACE(g_dbg_log, "Initializing SD/MMC device " << name);
-  if (name.empty()) return -1;
-  const std::string dir = sys_path("/sys/block/" + name + "/device/");
+  LOG_TRACE(g_dbg_log, "Initializing SD/MMC device " << Name());
+  if (Name().empty()) return -1;
+  const std::string dir = sys_path("/sys/block/" + Name() + "/device/");
 
   std::string product;  // the card's product name
   read_string_from_file((dir + "name").c_str(), product);
@@ -26,9 +26,9 @@ int CBlkDevMmc::Init() {
   ClearCommands();
   commands.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
 
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial)
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << model << ", s/n: " << (serial.empty() ? "n/a" : serial)
                                << " SD/MMC device detected.");
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << CSizeStr(size_bytes, 'A') << ", " << CSizeStr(size_bytes, 'B'));
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << CSizeStr(size_bytes, 'A') << ", " << CSizeStr(size_bytes, 'B'));
 
   std::string date;
   read_string_from_file((dir + "date").c_str(), date);

@@ -15,12 +15,12 @@
 CBlkDevScsi::~CBlkDevScsi() {}
 
 int CBlkDevScsi::Init() {
-  LOG_TRACE(g_dbg_log, "Initializing SCSI device " << name);
-  if (name.empty()) return -1;
-  const std::string prefix = "Disk-" + name;
-  CDevFile file;
-  if (file.OpenFile(major, minor, name.c_str(), 0) != 0) return -1;
-  const int fd = file.GetFd();
+  LOG_TRACE(g_dbg_log, "Initializing SCSI device " << Name());
+  if (Name().empty()) return -1;
+  const std::string prefix = "Disk-" + Name();
+  unique_fd file = OpenNode();
+  if (!file.valid()) return -1;
+  const int fd = file.get();
 
   ClearCommands();
   max_write_same_blocks = 0;
@@ -121,7 +121,7 @@ int CBlkDevScsi::Trim_helper_trim_range(const CDevFile& file, unsigned long lba,
   // which the TRIM pass keeps to at most one chunk.
   if (max_write_same_blocks != 0 && count > max_write_same_blocks) {
     LOG_ERROR(g_ll_log,
-              "Disk-" << name << " Sectors range too large: " << count << " but max is " << max_write_same_blocks);
+              "Disk-" << Name() << " Sectors range too large: " << count << " but max is " << max_write_same_blocks);
     blocks = (uint32_t)max_write_same_blocks;
   }
   if (lba > SCSI_MAX_LBA48 || blocks - 1 > SCSI_MAX_LBA48 - lba) {

@@ -40,9 +40,9 @@ void find_usb_serial(const std::string& device_dir, const std::string& model, co
 }  // namespace
 
 int CBlkDevUsb::Init() {
-  LOG_TRACE(g_dbg_log, "Initializing USB device " << name);
-  if (name.empty()) return -1;
-  std::string link = sys_path("/sys/block/" + name + "/device");
+  LOG_TRACE(g_dbg_log, "Initializing USB device " << Name());
+  if (Name().empty()) return -1;
+  std::string link = sys_path("/sys/block/" + Name() + "/device");
   char resolved[PATH_MAX];
   if (!realpath(link.c_str(), resolved)) return 0;
 
@@ -51,18 +51,18 @@ int CBlkDevUsb::Init() {
 
   // Write test: the first byte read and written back unchanged. A stick
   // behind a write-protect switch fails here and is never offered a wipe.
-  CDevFile file;
-  if (file.OpenFile(major, minor, name.c_str(), 2) != 0) {
+  unique_fd file = OpenNode(O_RDWR);
+  if (!file.valid()) {
     not_writable = 1;
   } else {
     unsigned char byte = 0;
-    if (pread(file.GetFd(), &byte, 1, 0) != 1 || pwrite(file.GetFd(), &byte, 1, 0) != 1) not_writable = 1;
+    if (pread(file.get(), &byte, 1, 0) != 1 || pwrite(file.get(), &byte, 1, 0) != 1) not_writable = 1;
   }
 
   ClearCommands();
   if (!not_writable) commands.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE, false, "Wipe")));
 
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << model << ", s/n: " << serial << " usb device detected");
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << CSizeStr(size_bytes, 'A') << ", " << CSizeStr(size_bytes, 'B'));
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << model << ", s/n: " << serial << " usb device detected");
+  LOG_INFO(g_wipe_log, "Disk-" << Name() << ": " << CSizeStr(size_bytes, 'A') << ", " << CSizeStr(size_bytes, 'B'));
   return 0;
 }

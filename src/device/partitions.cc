@@ -12,52 +12,53 @@
 #include "device/blkdev.h"
 
 void CBlkDev::ScanPartitions() {
-  if (major == 0 || name.size() < 2) return;
-  LOG_INFO(g_dbg_log, name << ": Scanning partitions");
+  const blkdev_node_t node = Node();
+  if (node.major == 0 || node.name.size() < 2) return;
+  LOG_INFO(g_dbg_log, node.name << ": Scanning partitions");
   char path[512];
-  snprintf(path, sizeof path, "/sys/block/%s", name.c_str());
+  snprintf(path, sizeof path, "/sys/block/%s", node.name.c_str());
   DIR* dir = opendir(sys_path(path).c_str());
   if (!dir) {
-    LOG_ERROR(g_dbg_log, name << ": Scanning partitions failed: device detached");
+    LOG_ERROR(g_dbg_log, node.name << ": Scanning partitions failed: device detached");
     return;
   }
   while (struct dirent* ent = readdir(dir)) {
-    if (strncmp(ent->d_name, name.c_str(), name.size()) != 0) continue;
+    if (strncmp(ent->d_name, node.name.c_str(), node.name.size()) != 0) continue;
     part_t part;
-    part.number = strtol(ent->d_name + name.size(), nullptr, 10);
+    part.number = strtol(ent->d_name + node.name.size(), nullptr, 10);
 
     long long sectors = 0;
-    snprintf(path, sizeof path, "/sys/block/%s/%s/size", name.c_str(), ent->d_name);
+    snprintf(path, sizeof path, "/sys/block/%s/%s/size", node.name.c_str(), ent->d_name);
     if (FILE* f = fopen(sys_path(path).c_str(), "r")) {
       if (fscanf(f, "%lld", &sectors) != 1) {
-        LOG_WARN(g_dbg_log, name << ": Scanning partitions failed: unable to read partition size");
+        LOG_WARN(g_dbg_log, node.name << ": Scanning partitions failed: unable to read partition size");
         sectors = 0;
       }
       fclose(f);
     }
     part.size = (uint64_t)sectors * 512;
 
-    snprintf(path, sizeof path, "/sys/block/%s/%s/dev", name.c_str(), ent->d_name);
+    snprintf(path, sizeof path, "/sys/block/%s/%s/dev", node.name.c_str(), ent->d_name);
     if (FILE* f = fopen(sys_path(path).c_str(), "r")) {
       int pmajor = 0, pminor = 0;
       if (fscanf(f, "%d:%d", &pmajor, &pminor) != 2) pmajor = pminor = 0;
       fclose(f);
-      CDevFile node;
-      node.OpenFile(pmajor, pminor, ent->d_name, 0);
-      node.Close();
+      CDevFile part_node;
+      part_node.OpenFile(pmajor, pminor, ent->d_name, 0);
+      part_node.Close();
     }
-    LOG_INFO(g_dbg_log, name << ": Found partition #" << part.number << " size: " << part.size);
+    LOG_INFO(g_dbg_log, node.name << ": Found partition #" << part.number << " size: " << part.size);
     partitions.push_back(part);
   }
   closedir(dir);
-  LOG_INFO(g_dbg_log, name << ": Scanning complete");
+  LOG_INFO(g_dbg_log, node.name << ": Scanning complete");
 }
 
 int CBlkDev::ReadSector(unsigned long long lba, unsigned char* buf) {
   if (!buf) return -1;
-  CDevFile file;
-  if (file.OpenFile(major, minor, name.c_str(), 1) != 0) return -1;
-  if (lseek64(file.GetFd(), (off64_t)(lba * 512), SEEK_SET) == (off64_t)-1) return errno;
-  ssize_t got = read(file.GetFd(), buf, 512);
+  unique_fd file = OpenNode(O_RDONLY);
+  if (!file.valid()) return -1;
+  if (lseek64(file.get(), (off64_t)(lba * 512), SEEK_SET) == (off64_t)-1) return errno;
+  ssize_t got = read(file.get(), buf, 512);
   return got == 512 ? 0 : -1;
 }

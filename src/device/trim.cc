@@ -18,23 +18,24 @@ int CBlkDev::Trim() {
     speed = 0;
     snprintf(progress_label, sizeof progress_label, "Trim");
   }
+  const blkdev_node_t node = Node();
   CDevFile file;
   int rc = 0;
-  if (name.empty()) {
+  if (node.name.empty()) {
     errno = ENODEV;
     rc = -1;
   } else {
-    int fd = open_device_node(major, minor, name.c_str(), O_RDWR | O_DIRECT);
+    int fd = open_device_node(node.major, node.minor, node.name.c_str(), O_RDWR | O_DIRECT);
     if (fd < 0)
       rc = 1;
     else
       file.reset(fd);
   }
   if (rc != 0) {
-    LOG_ERROR(g_wipe_log, "Disk-" << name << ": failed to open device node. " << strerror(errno));
+    LOG_ERROR(g_wipe_log, "Disk-" << node.name << ": failed to open device node. " << strerror(errno));
     return rc;
   }
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass started");
+  LOG_INFO(g_wipe_log, "Disk-" << node.name << ": trim pass started");
   uint64_t per_trim = (size_sectors / 100) * 5;
   per_trim -= per_trim % 1024;
   if (per_trim > 0x3FF000) per_trim = 0x3FF000;
@@ -54,7 +55,7 @@ int CBlkDev::Trim() {
     uint64_t n = remaining < per_trim ? remaining : per_trim;
     rc = Trim_helper_trim_range(file, lba, (unsigned int)n);
     if (rc != 0) {
-      LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass failed");
+      LOG_INFO(g_wipe_log, "Disk-" << node.name << ": trim pass failed");
       LogFinishedPass("trim pass", CDeviceReport::completed_with_warnings, step());
       return rc;
     }
@@ -80,7 +81,7 @@ int CBlkDev::Trim() {
     remaining -= n;
   }
   cert_step_t done = step();
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": trim pass completed in " << CTimeStr((int)done.seconds).c_str());
+  LOG_INFO(g_wipe_log, "Disk-" << node.name << ": trim pass completed in " << CTimeStr((int)done.seconds).c_str());
   LogFinishedPass("trim pass", CDeviceReport::success, done);
   return 0;
 }

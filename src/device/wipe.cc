@@ -111,7 +111,7 @@ int CBlkDev::DoWipe(int hardware) {
     return not_started(-1);
   }
 
-  unique_fd fd(open_device_node(major, minor, Name().c_str(), O_RDWR | O_DIRECT));
+  unique_fd fd = OpenNode(O_RDWR | O_DIRECT);
   if (!fd.valid()) {
     int err = errno;
     LOG_ERROR(g_wipe_log, "Disk-" << Name() << ": failed to open device node. " << strerror(err));

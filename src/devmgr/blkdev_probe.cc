@@ -99,8 +99,11 @@ int CBlkDevProbe::ProbeSCSI(int fd) {
   return rc;
 }
 
-void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* dev) {
-  if (!dev) return;
+void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* device) {
+  if (!device) return;
+  // The device is not listed yet, so no other thread can read its name and
+  // numbers, which are otherwise the device's own to change.
+  CBlkDevData* dev = device;
   dev->major = major;
   dev->minor = minor;
   dev->bus = bus;

@@ -156,7 +156,7 @@ void CBlkDevMgr::AddDevice(const char* name) {
   }
   LOG_INFO(g_dbg_log, "Device '" << n << "' - connected.");
   if (holds_log) {
-    if (dev->name != log_device_name)
+    if (dev->Name() != log_device_name)
       LOG_WARN(g_wipe_log, "Disk-" << n << ": the log device '" << log_device_name
                                    << "' is back under this name; it will not be wiped.");
     RememberLogDisk(*dev);
@@ -165,9 +165,9 @@ void CBlkDevMgr::AddDevice(const char* name) {
   runDeviceHooks(dev, &CDevMgrHook::DeviceAttachedHook);
 }
 
-bool CBlkDevMgr::HoldsLog(const CBlkDev& dev) const {
+bool CBlkDevMgr::HoldsLog(CBlkDev& dev) const {
   if (log_device_name.empty()) return false;
-  if (dev.name == log_device_name) return true;
+  if (dev.Name() == log_device_name) return true;
   if (!log_disk_seen || dev.size_bytes != log_disk_size || dev.model != log_disk_model || dev.serial != log_disk_serial)
     return false;
   // A disk just like the log disk while the log disk is still there is
@@ -189,7 +189,7 @@ void CBlkDevMgr::RemoveDevice(const std::string& name) {
   CLockWrapper guard(*this);
   std::shared_ptr<CBlkDev> dev;
   for (auto& d : devices) {
-    if (d->name == name) {
+    if (d->Name() == name) {
       dev = d;
       break;
     }
@@ -198,7 +198,9 @@ void CBlkDevMgr::RemoveDevice(const std::string& name) {
     LOG_DEBUG(g_dbg_log, "Disk-" << name << ": removed. No actions required.");
     return;
   }
-  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << dev->model << ", s/n: " << dev->serial << " device removed.");
+  // A refresh on the device's command thread may be swapping these in.
+  const CBlkDevData facts = dev->Snapshot();
+  LOG_INFO(g_wipe_log, "Disk-" << name << ": " << facts.model << ", s/n: " << facts.serial << " device removed.");
   dev->ClearCommandQueue();
   dev->SetWiping(WIPING_CLEAR);
   dev->SetDisconnectedFlag();

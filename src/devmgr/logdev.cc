@@ -164,7 +164,7 @@ int CBlkDevMgr::SetLogDevice(const CLogDev& rec) {
   log_device_name = rec.disk;
   log_disk_seen = false;
   auto holds = [&](const std::shared_ptr<CBlkDev>& d) {
-    return !log_device_name.empty() && d->name == log_device_name;
+    return !log_device_name.empty() && d->Name() == log_device_name;
   };
   for (auto& d : devices) {
     d->SetLogDeviceFlag(holds(d));

@@ -46,10 +46,10 @@ CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new C
 CBlkDevNvme::~CBlkDevNvme() = default;
 
 int CBlkDevNvme::DoInit(bool verbose) {
-  LOG_TRACE(g_dbg_log, "Initializing NVMe device " << name);
-  if (name.empty()) return -1;
-  const std::string prefix = "Disk-" + name + ": ";
-  unique_fd node(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
+  LOG_TRACE(g_dbg_log, "Initializing NVMe device " << Name());
+  if (Name().empty()) return -1;
+  const std::string prefix = "Disk-" + Name() + ": ";
+  unique_fd node = OpenNode();
   if (!node.valid()) return -1;
 
   // Until the drive answers, the device keeps what sysfs said.
@@ -64,7 +64,7 @@ int CBlkDevNvme::DoInit(bool verbose) {
   cmds.push_back(command_ptr(new CWipeCommand<CBlkDev>(this, BLKDEV_CMD_WIPE_HW, true, "Wipe")));
 
   int id = transport->NamespaceId(node.get());
-  nsid = id > 0 ? (uint32_t)id : nsid_from_name(name);
+  nsid = id > 0 ? (uint32_t)id : nsid_from_name(Name());
 
   alignas(4096) unsigned char page[NVME_IDENTIFY_SIZE];
   memset(page, 0, sizeof page);
@@ -151,12 +151,12 @@ void CBlkDevNvme::SetProgress(const char* label, double pct, int32_t seconds_lef
 }
 
 int CBlkDevNvme::HardwareErase() {
-  const std::string prefix = "Disk-" + name + ": ";
+  const std::string prefix = "Disk-" + Name() + ": ";
   const std::string what = std::string("hardware erase '") + erase.name + "'";
   const std::string pass = std::string("NVMe ") + erase.name;
   LOG_INFO(g_wipe_log, prefix << what << " started");
   uint64_t start = get_nanotime();
-  unique_fd node(open_device_node(major, minor, name.c_str(), O_RDONLY | O_NONBLOCK));
+  unique_fd node = OpenNode();
   int rc = -1;
   if (node.valid()) rc = erase.kind == NVME_ERASE_SANITIZE ? Sanitize(node.get()) : Format(node.get());
   cert_step_t step;
@@ -213,9 +213,9 @@ int CBlkDevNvme::Trim_helper_trim_range(const CDevFile& file, unsigned long lba,
   nvme_passthru_cmd cmd = nvme_dsm_deallocate_cmd(nsid, range, lba / per_block, count / per_block);
   int rc = transport->Io(file.GetFd(), cmd);
   if (rc != 0) {
-    LOG_WARN(g_dbg_log, name << ": Trim. Dataset Management failed: " << status_line(rc));
+    LOG_WARN(g_dbg_log, Name() << ": Trim. Dataset Management failed: " << status_line(rc));
     return rc;
   }
-  LOG_TRACE(g_dbg_log, name << ": Trim ranges OK.");
+  LOG_TRACE(g_dbg_log, Name() << ": Trim ranges OK.");
   return 0;
 }

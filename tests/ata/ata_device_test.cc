@@ -23,7 +23,10 @@ static long count(const V& v, const T& x) { return std::count(v.begin(), v.end()
 
 class TestAtaDev : public CBlkDevAta {
  public:
-  explicit TestAtaDev(ata_transport_e t) : CBlkDevAta(t) { name = "sdz", major = kUnusedMajor, minor = 3; }
+  explicit TestAtaDev(ata_transport_e t) : CBlkDevAta(t) {
+    CBlkDevData& found = *this;
+    found.name = "sdz", found.major = kUnusedMajor, found.minor = 3;
+  }
   std::vector<std::string> CommandNames() const {
     std::vector<std::string> v;
     for (auto& c : commands) v.push_back(c->GetName());
@@ -240,7 +243,8 @@ TEST_F(AtaDeviceTest, UnlockStandbyAndTrim) {
 
   drive.trim = true;
   CDevFile f;
-  ASSERT_EQ(0, f.OpenFile(dev->major, dev->minor, dev->name.c_str(), 0));
+  const blkdev_node_t node = dev->Node();
+  ASSERT_EQ(0, f.OpenFile(node.major, node.minor, node.name.c_str(), 0));
   // The longest range the trim pass hands over: 64 entries of 65472 sectors in one block.
   EXPECT_EQ(0, dev->Trim_helper_trim_range(f, 0x123456789AULL, 0x3FF000));
   ASSERT_EQ(64u, drive.trimmed.size());

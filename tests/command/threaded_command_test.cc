@@ -16,7 +16,7 @@ namespace {
 std::atomic<bool> g_release{false};
 
 struct FakeDev {
-  std::string name = "fk0";
+  std::string Name() const { return "fk0"; }
   std::mutex m;
   std::vector<std::string> history;
   std::atomic<int> completed{0}, started{0};

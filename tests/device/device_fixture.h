@@ -82,7 +82,8 @@ class TempRoot : public FakePlatform {
 class RecordingDev : public CBlkDev {
  public:
   RecordingDev(const std::string& n, uint64_t size) {
-    name = n, major = kUnusedMajor, minor = 7;
+    CBlkDevData& found = *this;  // as discovery leaves it, before anyone shares it
+    found.name = n, found.major = kUnusedMajor, found.minor = 7;
     size_bytes = size, size_sectors = size / 512;
     // Found as discovery finds a drive: what sysfs says now is what the
     // report checks at the end.

@@ -29,10 +29,10 @@ TEST_F(DevMgrTest, FirstPassListsTheDisksAndHoldsBackCdsAndFloppies) {
   EXPECT_EQ((std::set<std::string>{"fd0", "sda", "sr0"}), mgr.ScanSysBlockDevices());
   Pass();
   ASSERT_EQ(1, mgr.GetCount());
-  EXPECT_EQ("sda", mgr.GetBlkDev(0)->name);
+  EXPECT_EQ("sda", mgr.GetBlkDev(0)->Name());
   ASSERT_EQ(2, mgr.GetHeldBackCount());
-  EXPECT_EQ("fd0", mgr.GetHeldBackDev(0)->name);
-  EXPECT_EQ("sr0", mgr.GetHeldBackDev(1)->name);
+  EXPECT_EQ("fd0", mgr.GetHeldBackDev(0)->Name());
+  EXPECT_EQ("sr0", mgr.GetHeldBackDev(1)->Name());
 }
 
 // A stick pulled out comes back as its old entry only when model, size and
@@ -65,7 +65,7 @@ TEST_F(DevMgrTest, OnlyTheSameDriveTakesBackARemovedEntry) {
     d.model = r.model, d.size = r.size, d.serial += r.serial_suffix;
     sys.AddDrive(again, d);
     Pass();
-    EXPECT_EQ(r.same, dev->name == again) << r.model << " " << r.size << " " << d.serial;
+    EXPECT_EQ(r.same, dev->Name() == again) << r.model << " " << r.size << " " << d.serial;
     EXPECT_EQ(!r.same, dev->IsDisconnected());
     EXPECT_FALSE(dev->IsSelectedForWiping());
   }

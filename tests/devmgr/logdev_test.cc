@@ -101,7 +101,7 @@ TEST_F(LogDevTest, TheLogDiskStaysMarkedThroughUnplugAndReturn) {
   EXPECT_EQ(0, mgr.SetLogDevice(rec));
   std::shared_ptr<CBlkDev> log = mgr.GetBlkDev(1);
   auto never_selected = [&](const std::shared_ptr<CBlkDev>& d) {
-    EXPECT_TRUE(d->IsLogDevice() && d->SetWiping(WIPING_SET) == 0 && !d->IsSelectedForWiping()) << d->name;
+    EXPECT_TRUE(d->IsLogDevice() && d->SetWiping(WIPING_SET) == 0 && !d->IsSelectedForWiping()) << d->Name();
   };
   never_selected(log);
   EXPECT_FALSE(mgr.GetBlkDev(0)->IsLogDevice());
@@ -114,7 +114,7 @@ TEST_F(LogDevTest, TheLogDiskStaysMarkedThroughUnplugAndReturn) {
   sys.Pass(mgr);
   sys.AddDrive("sdd", stick);
   sys.Pass(mgr);
-  EXPECT_EQ("sdd", log->name);
+  EXPECT_EQ("sdd", log->Name());
   never_selected(log);
 
   sys.RemoveDrive("sdd");

@@ -28,7 +28,8 @@ class NvmeDeviceTest : public ::testing::Test {
     drive = NvmeDriveModel();
     s(drive);
     std::unique_ptr<CBlkDevNvme> dev(new CBlkDevNvme(drive.Port()));
-    dev->name = "nvme0n1", dev->major = kUnusedMajor;
+    CBlkDevData& found = *dev;
+    found.name = "nvme0n1", found.major = kUnusedMajor;
     dev->model = "sysfs model", dev->size_bytes = 4096;
     EXPECT_EQ(0, dev->Init());
     return dev;
