@@ -35,7 +35,7 @@ void fuzz_one(FuzzedDataProvider& in) {
   if (layout & 0x10) fuzz_file(block + "/" + name + "1/size", in.ConsumeRandomLengthString(12));
   CBlkDevProbe probe;
   std::unique_ptr<CBlkDev> dev(probe.CreateFromSysBlock(name.c_str()));
-  if (dev && dev->name != name) abort();
+  if (dev && dev->Name() != name) abort();
   g_debuglevel = (layout & 0x20) ? 1 : 0;
   if (dev && dev->Init() == 0) dev->ScanPartitions(), dev->PreWipe(), dev->SupportsHardwareWipe();
   if (dev && (layout & 0x40)) dev->Refresh();
