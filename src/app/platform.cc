@@ -7,11 +7,17 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+
+int CSystemPlatform::MakeNode(const char* path, int major, int minor) {
+  return ::mknod(path, S_IFBLK | 0777, makedev((unsigned)major, (unsigned)minor));
+}
 
 int CSystemPlatform::Open(const char* path, int flags) { return ::open(path, flags); }
 

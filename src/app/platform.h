@@ -17,9 +17,11 @@ class CPlatform {
   // /dev, /proc, /tmp and /log (sys_path()): empty on the machine, a
   // temporary tree under test.
   virtual const std::string& RootPrefix() = 0;
+  // mknod(2) of a missing block device node from the drive's numbers;
   // open(2) of device nodes; ioctl(2) on them (ATA, SCSI and NVMe
   // pass-through, floppy geometry); the wipe's pwrite64 and pread64; sync(2)
   // after a wipe and its report.
+  virtual int MakeNode(const char* path, int major, int minor) = 0;
   virtual int Open(const char* path, int flags) = 0;
   virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
   virtual long WipeWrite(int fd, const void* buf, unsigned long count, long offset) = 0;
@@ -66,6 +68,7 @@ class CPlatformWrapper : public CPlatform {
  public:
   explicit CPlatformWrapper(CPlatform& target) : next(target) {}
   const std::string& RootPrefix() override { return next.RootPrefix(); }
+  int MakeNode(const char* p, int ma, int mi) override { return next.MakeNode(p, ma, mi); }
   int Open(const char* p, int f) override { return next.Open(p, f); }
   int Ioctl(int fd, unsigned long r, void* a) override { return next.Ioctl(fd, r, a); }
   long WipeWrite(int fd, const void* b, unsigned long n, long o) override { return next.WipeWrite(fd, b, n, o); }
@@ -97,6 +100,7 @@ class CPlatformWrapper : public CPlatform {
 class CSystemPlatform : public CPlatform {
  public:
   const std::string& RootPrefix() override { return root; }
+  int MakeNode(const char* path, int major, int minor) override;
   int Open(const char* path, int flags) override;
   int Ioctl(int fd, unsigned long request, void* arg) override;
   long WipeWrite(int fd, const void* buf, unsigned long count, long offset) override;

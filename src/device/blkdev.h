@@ -114,9 +114,13 @@ struct blkdev_node_t {
   int32_t minor = 0;
 };
 
-// The lock base is protected, not private: every device class constructs and
-// destroys the virtual base itself, so it must be able to reach it.
-class CBlkDev : public CBlkDevData, protected virtual CLockable {
+// The facts are a protected base: a refresh swaps them in (Publish) and the
+// monitor changes the flags under the device lock while other threads run,
+// so outside the device classes they are read through Snapshot() and the
+// locked accessors. The lock base is protected, not private: every device
+// class constructs and destroys the virtual base itself, so it must be able
+// to reach it.
+class CBlkDev : protected CBlkDevData, protected virtual CLockable {
  public:
   CBlkDev();
   explicit CBlkDev(const CBlkDevData& data);
@@ -249,8 +253,10 @@ class CBlkDev : public CBlkDevData, protected virtual CLockable {
   // The name and numbers are private to this class, whose own code reads
   // them under the device lock; the device classes and everyone else go
   // through Name() and Node(). The report reads them directly: it is only
-  // ever called with the device lock held.
+  // ever called with the device lock held. Discovery fills the facts in
+  // before the device is listed.
   friend class CDeviceReport;
+  friend class CBlkDevProbe;
   using CBlkDevData::major;
   using CBlkDevData::minor;
   using CBlkDevData::name;

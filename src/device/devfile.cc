@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "app/log.h"
@@ -13,7 +12,7 @@ int open_device_node(int major, int minor, const char* name, int flags) {
   if (!name) return -1;
   std::string path = sys_path(std::string("/dev/") + name);
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) mknod(path.c_str(), S_IFBLK | 0777, makedev(major, minor));
+  if (stat(path.c_str(), &st) != 0) platform().MakeNode(path.c_str(), major, minor);
   int fd = platform().Open(path.c_str(), flags);
   if (fd < 0) {
     int err = errno;

@@ -1,13 +1,10 @@
 #include "devmgr/blkdev_probe.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "app/log.h"
@@ -101,8 +98,8 @@ int CBlkDevProbe::ProbeSCSI(int fd) {
 
 void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* device) {
   if (!device) return;
-  // The device is not listed yet, so no other thread can read its name and
-  // numbers, which are otherwise the device's own to change.
+  // The device is not listed yet, so no other thread can read its facts,
+  // which are otherwise the device's own to change.
   CBlkDevData* dev = device;
   dev->major = major;
   dev->minor = minor;
@@ -166,16 +163,9 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
   read_string_from_file((base + "device/model").c_str(), model);
   read_string_from_file((base + "device/vendor").c_str(), vendor);
 
-  const std::string node = sys_path(std::string("/dev/") + dev_name);
-  struct stat st;
-  if (stat(node.c_str(), &st) != 0) {
-    if (mknod(node.c_str(), S_IFBLK | 0777, makedev(major, minor)) != 0) {}
-  }
-  unique_fd file(open(node.c_str(), O_RDONLY | O_NONBLOCK));
+  unique_fd file(open_device_node(major, minor, dev_name, O_RDONLY | O_NONBLOCK));
   const int fd = file.get();
   if (fd < 0) {
-    int err = errno;
-    LOG_WARN(g_dbg_log, "Could not open device file '" << node << "': " << strerror(err));
     bus = BUS_NODE_FAILED;
     return nullptr;
   }

@@ -133,21 +133,25 @@ void CBlkDevMgr::AddDevice(const char* name) {
     return;
   }
   dev->ScanPartitions();
+  const CBlkDevData found = dev->Snapshot();
 
   // `dev` outlives the guard: a new object that lost to an old one is
   // released after the lock.
   CLockWrapper guard(*this);
   // Marked before anyone else can see the device, so that it is never
   // selected for wiping.
-  const bool holds_log = HoldsLog(*dev);
+  const bool holds_log = HoldsLog(found);
   dev->SetLogDeviceFlag(holds_log);
   if (!dev->CanBeWiped()) {
     held_back.push_back(dev);
     return;
   }
   for (auto& old : devices) {
-    if (old->disconnected && old->size_bytes == dev->size_bytes && old->model == dev->model &&
-        old->serial == dev->serial) {
+    // A refresh on the old device's command thread may be swapping its
+    // facts in: compare a copy.
+    const CBlkDevData was = old->Snapshot();
+    if (was.disconnected && was.size_bytes == found.size_bytes && was.model == found.model &&
+        was.serial == found.serial) {
       LOG_INFO(g_dbg_log, "Device '" << n << "' - reconnected.");
       old->ComeBackAfterDisconnect(n.c_str());
       runDeviceHooks(old, &CDevMgrHook::DeviceComeBackHook);
@@ -156,28 +160,28 @@ void CBlkDevMgr::AddDevice(const char* name) {
   }
   LOG_INFO(g_dbg_log, "Device '" << n << "' - connected.");
   if (holds_log) {
-    if (dev->Name() != log_device_name)
+    if (found.name != log_device_name)
       LOG_WARN(g_wipe_log, "Disk-" << n << ": the log device '" << log_device_name
                                    << "' is back under this name; it will not be wiped.");
-    RememberLogDisk(*dev);
+    RememberLogDisk(found);
   }
   devices.push_back(dev);
   runDeviceHooks(dev, &CDevMgrHook::DeviceAttachedHook);
 }
 
-bool CBlkDevMgr::HoldsLog(CBlkDev& dev) const {
+bool CBlkDevMgr::HoldsLog(const CBlkDevData& dev) const {
   if (log_device_name.empty()) return false;
-  if (dev.Name() == log_device_name) return true;
+  if (dev.name == log_device_name) return true;
   if (!log_disk_seen || dev.size_bytes != log_disk_size || dev.model != log_disk_model || dev.serial != log_disk_serial)
     return false;
   // A disk just like the log disk while the log disk is still there is
   // another disk.
   for (auto& d : devices)
-    if (d->log_device && !d->disconnected) return false;
+    if (d->IsLogDevice() && !d->IsDisconnected()) return false;
   return true;
 }
 
-void CBlkDevMgr::RememberLogDisk(const CBlkDev& dev) {
+void CBlkDevMgr::RememberLogDisk(const CBlkDevData& dev) {
   if (log_disk_seen) return;
   log_disk_seen = true;
   log_disk_size = dev.size_bytes;
@@ -212,7 +216,7 @@ void CBlkDevMgr::DeleteMuchTimeAgoRemovedDevices() {
   for (bool again = true; again;) {
     again = false;
     for (auto it = devices.begin(); it != devices.end(); ++it) {
-      CBlkDev& d = **it;
+      const CBlkDevData d = (*it)->Snapshot();
       if (d.disconnected && now > d.disconnect_time + DEVMGR_RECONNECT_SECONDS) {
         LOG_DEBUG(g_dbg_log, "Stalled device record removed (serial is " << d.serial << ")");
         dropped.push_back(*it);

@@ -111,9 +111,9 @@ class CBlkDevMgr : public CLockable {
   // its kernel name, or, while no listed device holds it, by the size, model
   // and serial of the disk that held it (a log stick that was pulled out and
   // came back under a new name).
-  bool HoldsLog(CBlkDev& dev) const REQUIRES(this);
+  bool HoldsLog(const CBlkDevData& dev) const REQUIRES(this);
   // Keeps the size, model and serial of the first listed log disk.
-  void RememberLogDisk(const CBlkDev& dev) REQUIRES(this);
+  void RememberLogDisk(const CBlkDevData& dev) REQUIRES(this);
   // Destroys dropped devices that nothing else uses any more, outside the
   // manager lock.
   void ReleaseDroppedDevices();

@@ -8,7 +8,6 @@
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,9 +91,7 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
     }
     std::string node = sys_path("/dev/" + rec.name);
     struct stat st;
-    if (stat(node.c_str(), &st) != 0 &&
-        mknod(node.c_str(), S_IFBLK | 0777, makedev((unsigned)major, (unsigned)minor)) != 0)
-      continue;
+    if (stat(node.c_str(), &st) != 0 && platform().MakeNode(node.c_str(), major, minor) != 0) continue;
     char cmd[8300];
     snprintf(cmd, sizeof cmd, "/bin/mount /dev/%s %s 2>/dev/null", rec.name.c_str(), mount_point);
     if (run_shell(cmd) != 0) {
@@ -168,7 +165,7 @@ int CBlkDevMgr::SetLogDevice(const CLogDev& rec) {
   };
   for (auto& d : devices) {
     d->SetLogDeviceFlag(holds(d));
-    if (holds(d)) RememberLogDisk(*d);
+    if (holds(d)) RememberLogDisk(d->Snapshot());
   }
   for (auto& d : held_back) d->SetLogDeviceFlag(holds(d));
   return rc;

@@ -82,8 +82,8 @@ TEST_F(AtaDeviceTest, InitShowsTheDriveAndOffersItsCommands) {
     names want = {"Wipe", "Wipe", "Standby"};
     want.insert(want.end(), r.commands.begin(), r.commands.end());
     EXPECT_EQ(want, dev->CommandNames());
-    EXPECT_EQ(r.markers, dev->markers);
-    EXPECT_EQ(r.detail, dev->details.back());
+    EXPECT_EQ(r.markers, dev->Snapshot().markers);
+    EXPECT_EQ(r.detail, dev->Snapshot().details.back());
     EXPECT_EQ(dev->Offers("ATA Erase [zero]"), dev->SupportsHardwareWipe());
   }
   EXPECT_TRUE(cap.Has("Disk-sdz: ZV Test Drive 1000 7200RPM, s/n: ZV0001 firmware: 1.02 ata device detected.", "wipe"));
@@ -143,8 +143,8 @@ TEST_F(AtaDeviceTest, ResetHpaMakesTheNativeSizeVisible) {
     EXPECT_EQ(0, run_now(*dev, BLKDEV_CMD_RESET_HPA));
     EXPECT_EQ(r.native, drive.current_max);
     EXPECT_TRUE(drive.hpa_persistent);
-    EXPECT_EQ((r.native + 1) * 512, dev->size_bytes);  // refreshed
-    EXPECT_EQ(" REBOOT", dev->markers);
+    EXPECT_EQ((r.native + 1) * 512, dev->Snapshot().size_bytes);  // refreshed
+    EXPECT_EQ(" REBOOT", dev->Snapshot().markers);
     EXPECT_TRUE(cap.Has("Disk-sdz: HPA reset successfully", "wipe"));
   }
   // The drive keeps another limit than asked, or refuses: the operator is told.
@@ -163,7 +163,7 @@ TEST_F(AtaDeviceTest, ResetHpaMakesTheNativeSizeVisible) {
   EXPECT_EQ(2, count(drive.Commands(), 0x37));
   drive.Fail(0x27);  // the hidden area is unknown, not absent
   dev = MakeInit();
-  EXPECT_EQ(1, count(dev->details, "HPA: could not be checked"));
+  EXPECT_EQ(1, count(dev->Snapshot().details, "HPA: could not be checked"));
   EXPECT_TRUE(cap.Has("Disk-sdz: Host Protected Area (HPA) could not be checked", "wipe"));
 }
 
@@ -172,7 +172,7 @@ TEST_F(AtaDeviceTest, DcoResetAndTestOverlay) {
   auto dev = MakeInit();
   EXPECT_EQ(0, run_now(*dev, BLKDEV_CMD_RESET_DCO));
   EXPECT_EQ(drive.factory_max, drive.current_max);
-  EXPECT_EQ(1024000000u, dev->size_bytes);
+  EXPECT_EQ(1024000000u, dev->Snapshot().size_bytes);
   EXPECT_TRUE(cap.Has("Disk-sdz: DCO reset successfully", "wipe"));
   // The overlay the debug level makes hides a quarter, the rest of the block kept.
   EXPECT_EQ(0, dev->SetDCO(0));

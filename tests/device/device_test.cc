@@ -133,7 +133,7 @@ TEST_F(DeviceTest, RemovableMedia) {
   root.MakeImage("sdu", 8192, 0x5A);
   CBlkDevUsb stick(Data("sdu", 8192));
   ASSERT_EQ(0, stick.Init());
-  EXPECT_EQ("4C530001", stick.serial);
+  EXPECT_EQ("4C530001", stick.Snapshot().serial);
   EXPECT_TRUE(stick.CanBeWiped() && stick.GetCommandById(BLKDEV_CMD_WIPE));
   EXPECT_EQ(std::vector<unsigned char>(8192, 0x5A), root.ReadImage("sdu"));  // the write test put the byte back
 
@@ -157,8 +157,9 @@ TEST_F(DeviceTest, MissingNodesAreMadeFromTheDeviceNumbers) {
   root.WriteFile("/sys/block/zpa/zpa3/size", "4096\n"), root.WriteFile("/sys/block/zpa/zpa3/dev", "241:3\n");
   RecordingDev dev("zpa", 100000 * 512ULL);
   dev.ScanPartitions();
-  ASSERT_EQ(1u, dev.partitions.size());
-  EXPECT_TRUE(dev.partitions[0].number == 3 && dev.partitions[0].size == 4096u * 512);
+  const std::vector<part_t> parts = dev.Snapshot().partitions;
+  ASSERT_EQ(1u, parts.size());
+  EXPECT_TRUE(parts[0].number == 3 && parts[0].size == 4096u * 512);
   for (const char* node : {"/dev/znb", "/dev/zpa3"}) {
     struct stat st;
     ASSERT_EQ(0, stat(root.Path(node).c_str(), &st));

@@ -74,8 +74,8 @@ TEST_F(ScsiDeviceTest, InitFromInquiryAndVpdPages) {
     disk.inquiry[0xB2] = VpdPage(0xB2, {3, r.provisioning, 0x02, 0});
     CBlkDevScsi dev = Make();
     ASSERT_EQ(0, dev.Init());
-    EXPECT_EQ("Ultra Disk 9000", dev.model);
-    EXPECT_EQ(r.serial, dev.serial);
+    EXPECT_EQ("Ultra Disk 9000", dev.Snapshot().model);
+    EXPECT_EQ(r.serial, dev.Snapshot().serial);
     EXPECT_EQ(256u, dev.max_write_same_blocks);
     std::vector<std::string> names;
     for (auto& c : dev.commands) names.push_back(c->GetName());

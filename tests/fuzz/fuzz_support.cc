@@ -113,10 +113,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (!mkdtemp(&tmpl[0])) abort();
   g_dir = new std::string(tmpl);
   atexit([] { fs::remove_all(*g_dir); });
-  // The private root, and every ioctl answered from the input.
+  // The private root, every ioctl answered from the input, and no device node
+  // ever made: a regular file stands in for it.
   struct Fuzzed : FakePlatform {
     const std::string& RootPrefix() override { return *g_dir; }
     int Ioctl(int fd, unsigned long request, void* arg) override { return answer(fd, request, arg); }
+    int MakeNode(const char* path, int, int) override {
+      size_t n = g_dir->size();
+      if (strncmp(path, g_dir->c_str(), n) != 0 || path[n] != '/' || strstr(path, "/../")) abort();
+      int fd = open(path, O_CREAT | O_EXCL | O_WRONLY, 0644);
+      return fd < 0 ? -1 : close(fd);
+    }
   };
   static Fuzzed fuzzed;
   return 0;
@@ -131,12 +138,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_in = nullptr;
   return 0;
 }
-
-// No device node is ever made while fuzzing: a regular file stands in for it.
-extern "C" int mknod(const char* path, mode_t, dev_t) {
-  size_t n = g_dir ? g_dir->size() : 0;
-  if (!n || strncmp(path, g_dir->c_str(), n) != 0 || path[n] != '/' || strstr(path, "/../")) abort();
-  int fd = open(path, O_CREAT | O_EXCL | O_WRONLY, 0644);
-  return fd < 0 ? -1 : close(fd);
-}
-extern "C" int mknodat(int, const char*, mode_t, dev_t) { abort(); }

@@ -3,7 +3,8 @@
 // every ioctl answered from the input. With fuzz_well_formed, SG_IO sense data
 // start with a valid ATA Status Return descriptor and data sectors may get a
 // valid checksum, to reach a probe's later steps. No input reaches a real
-// device: the private /dev holds regular files, and so does mknod().
+// device: the private /dev holds regular files, and a missing node is made as
+// one too.
 #pragma once
 #include <fuzzer/FuzzedDataProvider.h>
 

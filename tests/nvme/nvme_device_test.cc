@@ -28,9 +28,9 @@ class NvmeDeviceTest : public ::testing::Test {
     drive = NvmeDriveModel();
     s(drive);
     std::unique_ptr<CBlkDevNvme> dev(new CBlkDevNvme(drive.Port()));
-    CBlkDevData& found = *dev;
+    CBlkDevData& found = facts_of(*dev);
     found.name = "nvme0n1", found.major = kUnusedMajor;
-    dev->model = "sysfs model", dev->size_bytes = 4096;
+    found.model = "sysfs model", found.size_bytes = 4096;
     EXPECT_EQ(0, dev->Init());
     return dev;
   }
@@ -71,8 +71,9 @@ TEST_F(NvmeDeviceTest, IdentityAndHealthComeFromTheDrive) {
     names commands;
     for (auto& c : dev->commands) commands.push_back(c->GetName());
     EXPECT_EQ(r.commands, commands);
-    EXPECT_EQ(r.details, dev->details);
-    EXPECT_TRUE(r.model == dev->model && r.serial == dev->serial && r.size == dev->size_bytes);
+    const CBlkDevData d = dev->Snapshot();
+    EXPECT_EQ(r.details, d.details);
+    EXPECT_TRUE(r.model == d.model && r.serial == d.serial && r.size == d.size_bytes);
     EXPECT_TRUE(cap.Has(r.log, "wipe"));
   }
   EXPECT_TRUE(cap.Has("Disk-nvme0n1: Identify Namespace failed: invalid field in command", "wipe"));

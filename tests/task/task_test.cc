@@ -115,7 +115,7 @@ TEST_F(WipeTaskTest, StartTakesOnlySelectedDrivesNeverTheLogDisk) {
   usb.usb = "usb1";
   mgr.log_device_name = "sdb";
   std::shared_ptr<CBlkDev> sda = Add("sda"), sdb = Add("sdb", usb);
-  sdb->wipe_selected = 1;  // as if selected before it was known to hold the log
+  facts_of(*sdb).wipe_selected = 1;  // as if selected before it was known to hold the log
   sda->SetWiping(WIPING_SET);
   EXPECT_EQ(0, task.Start(&mgr));
   task.StartOnAdditionalDrive(sdb, &mgr);

@@ -7,6 +7,7 @@
 #include "app/globals.h"
 #include "devmgr/fake_sysfs.h"
 #include "support/scoped.h"
+#include "support/unguarded.h"
 #include "task/wipe_task.h"
 #include "ui/mainwindow.h"
 #include "ui_fixture.h"
@@ -74,7 +75,7 @@ TEST_F(MainWindowTest, RowsAndDetailsShowSizeModelHiddenAreaAndState) {
   EXPECT_TRUE(Dev(1)->SetWiping(WIPING_SET) == 0 && !Dev(1)->IsSelectedForWiping());
   EXPECT_TRUE(Shows("Capacity: 4.1 MB, 4194304 Bytes, 8192 sectors"));
   EXPECT_FALSE(Shows("Native:"));
-  Dev(0)->full_size_bytes = 8 << 20;  // an HPA hides half of the drive
+  facts_of(*Dev(0)).full_size_bytes = 8 << 20;  // an HPA hides half of the drive
   wnd->Draw(1);
   EXPECT_TRUE(Shows("  Native: 8.3 MB, 8388608 Bytes, 50% hidden")) << VirtualTerminal::All();
   sys.RemoveDrive("sdb");
