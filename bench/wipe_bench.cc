@@ -147,11 +147,11 @@ int many_drives(int n, char** targets) {
     devs.emplace_back(new BenchDev(base, size, (int)major(st.st_rdev), (int)minor(st.st_rdev)));
     bytes += size;
   }
-  CScheme* scheme = new CScheme;  // owned by the scheme manager
+  g_scheme.schemes.emplace_back(new CScheme);
+  CScheme* scheme = g_scheme.schemes.back().get();
   scheme->name = "random, verified, then zero";
   scheme->passes = {make_pass(PASS_RANDOM), make_pass(PASS_ZERO)};
   scheme->passes[0].verify = true;
-  g_scheme.schemes.push_back(scheme);
   g_scheme.default_index = 0;
   g_scheme.verify = 1;
   std::vector<int> rc(n, -1);

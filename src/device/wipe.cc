@@ -91,7 +91,7 @@ int CBlkDev::DoWipe(int hardware) {
   if (rc != 0) return rc;
 
   CScheme* scheme = g_scheme.GetDefaultScheme();
-  std::unique_ptr<CDataBuffer> buffer(scheme ? CDataBuffer::Create(scheme, 0) : nullptr);
+  std::unique_ptr<CDataBuffer> buffer = scheme ? CDataBuffer::Create(scheme, 0) : nullptr;
   cancel_requested = false;
   // A wipe that cannot begin still leaves a failed pass on the report: with
   // no pass at all the report would call an untouched drive a success.

@@ -36,18 +36,18 @@ const char* usb_bus_name(const std::string& device_path) {
 }
 
 // The one place where a device kind becomes a class.
-CBlkDev* CBlkDevProbe::CreateDevice(blkdev_kind_e kind) {
+std::unique_ptr<CBlkDev> CBlkDevProbe::CreateDevice(blkdev_kind_e kind) {
   switch (kind) {
-    case BLKDEV_KIND_ATA_SAT: return new CBlkDevAta(CBlkDevAta::TRANSPORT_SAT);
-    case BLKDEV_KIND_ATA_IDE: return new CBlkDevAta(CBlkDevAta::TRANSPORT_IDE);
-    case BLKDEV_KIND_FLOPPY: return new CBlkDevFloppy();
-    case BLKDEV_KIND_MMC: return new CBlkDevMmc();
-    case BLKDEV_KIND_USB: return new CBlkDevUsb();
-    case BLKDEV_KIND_SCSI: return new CBlkDevScsi();
-    case BLKDEV_KIND_NVME: return new CBlkDevNvme();
+    case BLKDEV_KIND_ATA_SAT: return std::make_unique<CBlkDevAta>(CBlkDevAta::TRANSPORT_SAT);
+    case BLKDEV_KIND_ATA_IDE: return std::make_unique<CBlkDevAta>(CBlkDevAta::TRANSPORT_IDE);
+    case BLKDEV_KIND_FLOPPY: return std::make_unique<CBlkDevFloppy>();
+    case BLKDEV_KIND_MMC: return std::make_unique<CBlkDevMmc>();
+    case BLKDEV_KIND_USB: return std::make_unique<CBlkDevUsb>();
+    case BLKDEV_KIND_SCSI: return std::make_unique<CBlkDevScsi>();
+    case BLKDEV_KIND_NVME: return std::make_unique<CBlkDevNvme>();
     case BLKDEV_KIND_GENERIC: break;
   }
-  return new CBlkDev();
+  return std::make_unique<CBlkDev>();
 }
 
 CBlkDevProbe::CBlkDevProbe() { bus = BUS_NONE; }
@@ -115,7 +115,7 @@ void CBlkDevProbe::StoreDetectedDataTo(CBlkDev* device) {
   dev->found_as = read_sysfs_identity(name);
 }
 
-CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
+std::unique_ptr<CBlkDev> CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
   if (used) LOG_ERROR(g_dbg_log, "CreateFromSysBlock(): Internal error: this object already used.");
   used = true;
   if (!dev_name) {
@@ -192,7 +192,7 @@ CBlkDev* CBlkDevProbe::CreateFromSysBlock(const char* dev_name) {
     type_name = "NVMe";
     bus = BUS_NVME;
   }
-  CBlkDev* dev = CreateDevice(kind);
-  StoreDetectedDataTo(dev);
+  std::unique_ptr<CBlkDev> dev = CreateDevice(kind);
+  StoreDetectedDataTo(dev.get());
   return dev;
 }

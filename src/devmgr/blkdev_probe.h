@@ -3,6 +3,7 @@
 // drive which command set it answers and picks the class.
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "device/blkdev.h"
@@ -43,9 +44,9 @@ class CBlkDevProbe : public CBlkDevData {
  public:
   CBlkDevProbe();
 
-  // A new device object (the caller owns it) or null when the node cannot be
-  // opened. A probe object serves one name.
-  CBlkDev* CreateFromSysBlock(const char* name);
+  // A new device object, or null when the node cannot be opened. A probe
+  // object serves one name.
+  std::unique_ptr<CBlkDev> CreateFromSysBlock(const char* name);
 
   int ProbeSATL(int fd);
   int ProbeIDE(int fd);
@@ -55,7 +56,7 @@ class CBlkDevProbe : public CBlkDevData {
   void StoreDetectedDataTo(CBlkDev* dev);
 
   // The object of the class for `kind`, with nothing filled in yet.
-  static CBlkDev* CreateDevice(blkdev_kind_e kind);
+  static std::unique_ptr<CBlkDev> CreateDevice(blkdev_kind_e kind);
 
   static const char* type2str(int type);
 

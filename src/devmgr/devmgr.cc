@@ -122,7 +122,7 @@ std::set<std::string> CBlkDevMgr::ScanSysBlockDevices() const {
 void CBlkDevMgr::AddDevice(const char* name) {
   const std::string n = name ? name : "";
   CBlkDevProbe probe;
-  std::shared_ptr<CBlkDev> dev(probe.CreateFromSysBlock(name));
+  std::shared_ptr<CBlkDev> dev = probe.CreateFromSysBlock(name);
   if (!dev) {
     LOG_ERROR(g_dbg_log, "Disk-" << n << ": creation failed");
     return;

@@ -41,7 +41,10 @@ uint32_t nsid_from_name(const std::string& name) {
 
 }  // namespace
 
-CBlkDevNvme::CBlkDevNvme(CNvmeTransport* t) : CBlkDev(), transport(t ? t : new CNvmeIoctl) { type_name = "NVMe"; }
+CBlkDevNvme::CBlkDevNvme(std::unique_ptr<CNvmeTransport> t)
+    : CBlkDev(), transport(t ? std::move(t) : std::make_unique<CNvmeIoctl>()) {
+  type_name = "NVMe";
+}
 
 CBlkDevNvme::~CBlkDevNvme() = default;
 

@@ -20,7 +20,7 @@ constexpr int NVME_ERASE_TIMED_OUT = -2;
 class CBlkDevNvme : public CBlkDev {
  public:
   // Takes ownership of `t`; the kernel's ioctls when null.
-  explicit CBlkDevNvme(CNvmeTransport* t = nullptr);
+  explicit CBlkDevNvme(std::unique_ptr<CNvmeTransport> t = nullptr);
   ~CBlkDevNvme() override;
 
   int Init() override { return DoInit(true); }

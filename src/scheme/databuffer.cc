@@ -15,25 +15,24 @@
 
 int g_bad_pass_messages = 5;
 
-CDataBuffer* CDataBuffer::Create(CScheme* scheme, int generator) {
+std::unique_ptr<CDataBuffer> CDataBuffer::Create(CScheme* scheme, int generator) {
   if (!scheme) {
     LOG_ERROR(g_dbg_log, "Data buffer initialization failed");
     return nullptr;
   }
-  CDataBuffer* buf;
+  std::unique_ptr<CDataBuffer> buf;
   if (generator == 1) {
     LOG_INFO(g_dbg_log, "Initializing SHA1 PRNG...");
-    buf = new CDataBufferSha1;
+    buf.reset(new CDataBufferSha1);
   } else if (generator == 2) {
     LOG_INFO(g_dbg_log, "Initializing ISAAC PRNG...");
-    buf = new CDataBufferIsaac;
+    buf.reset(new CDataBufferIsaac);
   } else {
     LOG_INFO(g_dbg_log, "Initilizing ISAAC64 PRNG...");
-    buf = new CDataBufferIsaac64;
+    buf.reset(new CDataBufferIsaac64);
   }
   if (buf->Init() != 0) {
     LOG_ERROR(g_dbg_log, "Data buffer initialization failed");
-    delete buf;
     return nullptr;
   }
   buf->scheme = scheme;

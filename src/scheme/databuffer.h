@@ -4,6 +4,7 @@
 // a chunk instead of storing it.
 #pragma once
 #include <functional>
+#include <memory>
 
 #include "scheme/scheme.h"
 
@@ -38,8 +39,8 @@ class CFillRunner {
 class CDataBuffer {
  public:
   // generator: 1 SHA1, 2 ISAAC, anything else ISAAC64 (the device wipe uses 0).
-  // Returns a ready buffer or null; the caller owns it.
-  static CDataBuffer* Create(CScheme* scheme, int generator);
+  // Returns a ready buffer or null.
+  static std::unique_ptr<CDataBuffer> Create(CScheme* scheme, int generator);
 
   // Virtual slots, in this order.
   virtual ~CDataBuffer();

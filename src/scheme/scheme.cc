@@ -172,15 +172,14 @@ int CSchemeMgr::Load(const char* directory) {
   }
   while (struct dirent* e = readdir(dir)) {
     if (e->d_name[0] == '.') continue;
-    CScheme* s = new CScheme;
+    std::unique_ptr<CScheme> s(new CScheme);
     std::string file = std::string(directory) + "/" + e->d_name;
-    if (s->Load(file.c_str()) == 0)
-      schemes.push_back(s);
-    else
-      delete s;
+    if (s->Load(file.c_str()) == 0) schemes.push_back(std::move(s));
   }
   closedir(dir);
-  std::sort(schemes.begin(), schemes.end(), compare);
+  std::sort(schemes.begin(), schemes.end(), [](const std::unique_ptr<CScheme>& a, const std::unique_ptr<CScheme>& b) {
+    return compare(a.get(), b.get());
+  });
   LOG_INFO(g_dbg_log, "Loaded " << schemes.size() << " schemes");
   return 0;
 }
@@ -255,11 +254,10 @@ int CSchemeMgr::SetDefaultScheme(int index) {
 
 CScheme* CSchemeMgr::GetDefaultScheme() {
   if (default_index < 0 || default_index >= (int)schemes.size()) return nullptr;
-  return schemes[default_index];
+  return schemes[default_index].get();
 }
 
 void CSchemeMgr::Cleanup() {
-  for (CScheme* s : schemes) delete s;
   schemes.clear();
   default_index = -1;
 }

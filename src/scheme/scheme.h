@@ -1,6 +1,7 @@
 // Wiping schemes: passes, schemes loaded from scheme files, and the scheme
 // manager with the session-wide wipe options.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,7 +45,7 @@ class CSchemeMgr {
   CScheme* GetDefaultScheme();
   void Cleanup();
 
-  std::vector<CScheme*> schemes;
+  std::vector<std::unique_ptr<CScheme>> schemes;
   int default_index = -1;
   int verify = 1;
   int reset_dco = 0;

@@ -13,12 +13,10 @@
 #include "app/unique_fd.h"
 #include "command/command.h"
 
-CLineCache::~CLineCache() { delete[] buffer; }
-
 int CLineCache::Init(size_t sz) {
   Reset();
-  delete[] buffer;
-  buffer = new (std::nothrow) char[sz];
+  buffer.reset();  // the old one goes first: memory may be short
+  buffer.reset(new (std::nothrow) char[sz]);
   valid = buffer != nullptr;
   size = valid ? sz : 0;
   return valid ? 1 : 0;
@@ -36,7 +34,7 @@ const char* CLineCache::GetLine(size_t n) const {
   if (!valid || n < first_line || n - first_line >= starts.size()) return nullptr;
   size_t pos = starts[n - first_line];
   if (pos >= size) return nullptr;
-  return buffer + pos;
+  return buffer.get() + pos;
 }
 
 size_t CLineCache::BytesFrom(size_t n) const {
@@ -170,7 +168,7 @@ int CLogReader::ParseLog() {
 }
 
 size_t CLogReader::ScanChunk(CLineCache& c, size_t nread, size_t& line_no, off_t offset, std::vector<off_t>* index) {
-  char* base = c.buffer + c.fill;
+  char* base = c.buffer.get() + c.fill;
   size_t consumed = 0;
   for (size_t i = 0; i < nread; ++i) {
     bool cut = false;
@@ -209,7 +207,7 @@ int CLogReader::ParseRight(int fd) {
   if (!c.valid) return -ENOMEM;
   size_t room = c.size - c.fill;
   size_t want = std::min((size_t)(file_size_seen - parsed_offset), room);
-  ssize_t got = pread(fd, c.buffer + c.fill, want, parsed_offset);
+  ssize_t got = pread(fd, c.buffer.get() + c.fill, want, parsed_offset);
   if (got < 0) return -errno;
   if (c.fill == 0 && c.starts.empty()) c.first_line = (size_t)line_count;
   size_t line_no = (size_t)line_count;
@@ -254,7 +252,7 @@ int CLogReader::GetLine(size_t n, std::string& text) {
         if (c->fill == 0 && c->starts.empty()) c->first_line = line_no;
         size_t room = c->size - c->fill;
         size_t want = std::min((size_t)(file_size_seen - off), room);
-        ssize_t got = pread(fd, c->buffer + c->fill, want, off);
+        ssize_t got = pread(fd, c->buffer.get() + c->fill, want, off);
         if (got < 0) return errno;
         if (got == 0) break;
         size_t consumed = ScanChunk(*c, (size_t)got, line_no, off, nullptr);

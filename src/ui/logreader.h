@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,7 +21,7 @@
 class CLineCache {
  public:
   CLineCache() = default;
-  virtual ~CLineCache();
+  virtual ~CLineCache() = default;
   // Reset, then a new buffer of `size` bytes; 1 on success, 0 when memory is short.
   int Init(size_t size);
   void Reset();
@@ -31,16 +32,13 @@ class CLineCache {
   bool IsFull() const { return valid && fill >= size; }
   size_t LineCount() const { return starts.size(); }
 
-  char* buffer = nullptr;
+  std::unique_ptr<char[]> buffer;
   bool valid = false;
   size_t size = 0;
   size_t fill = 0;
   size_t line_start = 0;
   size_t first_line = 0;
   std::vector<size_t> starts;
-
-  CLineCache(const CLineCache&) = delete;
-  CLineCache& operator=(const CLineCache&) = delete;
 };
 
 class CLogReader : public CLockable {

@@ -18,13 +18,13 @@
 int start_wipe_task(CWipeTask* task, CBlkDevMgr* mgr) { return task ? task->Start(mgr) : -1; }
 
 void CScreen::CreateLayout(CBlkDevMgr* mgr) {
-  CHeaderWindow* header = new CHeaderWindow();
+  auto header = std::make_unique<CHeaderWindow>();
   header->Create(stdscr, 1, COLS, 0, 0);
-  AddWindow(header);
-  CMainWindow* main_wnd = new CMainWindow();
+  AddWindow(std::move(header));
+  auto main_wnd = std::make_unique<CMainWindow>();
   main_wnd->SetBlkDevMgr(mgr);
   main_wnd->Create(stdscr, LINES - 1, COLS, 1, 0);
-  AddWindow(main_wnd);
+  AddWindow(std::move(main_wnd));
 }
 
 CMainWindow::CMainWindow() = default;
@@ -301,19 +301,19 @@ void CMainWindow::SwitchView() {
 }
 
 void CMainWindow::ShowHelp() {
-  CLogWindow* w = new CLogWindow();
+  auto w = std::make_unique<CLogWindow>();
   w->Create(stdscr, 0, 0, 0, 0);
   w->SetFile(sys_path(g_manual ? "/tmp/helpm.txt" : "/tmp/help.txt").c_str(), 0);
   w->SetHeader("Help");
-  g_scr.AddWindow(w);
+  g_scr.AddWindow(std::move(w));
 }
 
 void CMainWindow::ShowWelcome() {
-  CTimerWindow* w = new CTimerWindow(nullptr, nullptr);
+  auto w = std::make_unique<CTimerWindow>(nullptr, nullptr);
   w->Create(stdscr, 15, 50, 0, 0);
   w->SetFile(sys_path("/tmp/testmode.txt").c_str(), 0);
   w->SetHeader("Welcome to Zorvane!");
-  g_scr.AddWindow(w);
+  g_scr.AddWindow(std::move(w));
 }
 
 void CMainWindow::OnWipeKey() {
@@ -322,12 +322,12 @@ void CMainWindow::OnWipeKey() {
       LOG_INFO(g_wipe_log, "Wipe: start countdown");
       view = VIEW_DETAILS;
       SwitchView();
-      CTimerWindow* w = new CTimerWindow(manager, &g_wipe_task);
+      auto w = std::make_unique<CTimerWindow>(manager, &g_wipe_task);
       w->Create(stdscr, 0, 0, 0, 0);
       w->SetFile(sys_path("/tmp/start_task.txt").c_str(), 0);
       w->SetHeader("Confirm wiping");
       w->SetTime(g_nodelay ? 11 : 61);
-      g_scr.AddWindow(w);
+      g_scr.AddWindow(std::move(w));
     } else {
       LOG_INFO(g_wipe_log, "Wipe: start request");
       g_wipe_task.Start(manager);
@@ -506,10 +506,10 @@ void CMainWindow::ShowDiskMenu(int index) {
 void CMainWindow::ShowDump(int index) {
   std::shared_ptr<CBlkDev> dev = manager ? manager->GetBlkDev(index) : nullptr;
   if (!dev || !dev->IsReady() || dev->Snapshot().size_bytes == 0) return;
-  CDumpWindow* w = new CDumpWindow();
+  auto w = std::make_unique<CDumpWindow>();
   w->Create(stdscr, 0, 0, 0, 0);
   w->SetDevice(dev);
-  g_scr.AddWindow(w);
+  g_scr.AddWindow(std::move(w));
 }
 
 void CMainWindow::DoRescan() {

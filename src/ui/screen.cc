@@ -16,9 +16,8 @@ CScreen::~CScreen() { Shutdown(); }
 
 void CScreen::Shutdown() {
   while (!windows.empty()) {
-    CGenericWnd* w = windows.front();
+    std::unique_ptr<CGenericWnd> w = std::move(windows.front());
     windows.pop_front();
-    delete w;
   }
   layout_changed = 0;
   if (scr) {
@@ -49,24 +48,26 @@ int CScreen::Init() {
 
 // CreateLayout lives with the main window (mainwindow.cc).
 
-void CScreen::AddWindow(CGenericWnd* w) {
-  if (w) windows.push_back(w);
+void CScreen::AddWindow(std::unique_ptr<CGenericWnd> w) {
+  if (w) windows.push_back(std::move(w));
 }
 
 void CScreen::DelWindow(CGenericWnd* w) {
+  std::unique_ptr<CGenericWnd> gone;  // destroyed once off the stack
   for (auto it = windows.begin(); it != windows.end(); ++it) {
-    if (*it == w) {
+    if (it->get() == w) {
+      gone = std::move(*it);
       windows.erase(it);
       break;
     }
   }
-  delete w;
+  gone.reset();
   layout_changed = 1;
 }
 
 int CScreen::Redraw(int update) {
   int changed = layout_changed;
-  for (CGenericWnd* w : windows) changed = w->Draw(changed) || changed;
+  for (auto& w : windows) changed = w->Draw(changed) || changed;
   layout_changed = 0;
   if (update && changed) {
     doupdate();

@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <list>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,7 +63,10 @@ class CScreen {
   int Init();
   bool IsOk() const { return scr != nullptr; }
   void CreateLayout(CBlkDevMgr* mgr);
-  void AddWindow(CGenericWnd* w);
+  // Puts a window on top of the stack, which owns it from then on.
+  void AddWindow(std::unique_ptr<CGenericWnd> w);
+  // Takes a window off the stack and destroys it (a window may remove itself
+  // from its OnInput, and then returns at once).
   void DelWindow(CGenericWnd* w);
   int Redraw(int update);
   void WindowLoop();
@@ -71,14 +75,14 @@ class CScreen {
 
   // Leaves curses and deletes the windows; the destructor does the same.
   void Shutdown();
-  const std::list<CGenericWnd*>& Windows() const { return windows; }
+  const std::list<std::unique_ptr<CGenericWnd>>& Windows() const { return windows; }
 
   CScreen(const CScreen&) = delete;
   CScreen& operator=(const CScreen&) = delete;
 
  private:
   WINDOW* scr = nullptr;
-  std::list<CGenericWnd*> windows;  // first entry is the bottom of the stack
+  std::list<std::unique_ptr<CGenericWnd>> windows;  // first entry is the bottom of the stack
   int layout_changed = 0;
 };
 

@@ -142,10 +142,10 @@ class SchemeScope {
     g_scheme.verify = saved_verify;
   }
   CScheme* Add(const std::string& name, const std::vector<CPass>& passes) {
-    CScheme* s = new CScheme;
+    g_scheme.schemes.emplace_back(new CScheme);
+    CScheme* s = g_scheme.schemes.back().get();
     s->name = name;
     s->passes = passes;
-    g_scheme.schemes.push_back(s);
     g_scheme.default_index = (int)g_scheme.schemes.size() - 1;
     return s;
   }

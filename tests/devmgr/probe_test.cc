@@ -46,6 +46,6 @@ TEST(BlkDevKind, FirstMatchingRuleWins) {
   EXPECT_STREQ("USB2", usb_bus_name(usb2));
   EXPECT_STREQ("USB", usb_bus_name(usb3));
   EXPECT_EQ(nullptr, usb_bus_name(ata));
-  std::unique_ptr<CBlkDev> dev(CBlkDevProbe::CreateDevice(BLKDEV_KIND_NVME));
+  std::unique_ptr<CBlkDev> dev = CBlkDevProbe::CreateDevice(BLKDEV_KIND_NVME);
   EXPECT_NE(nullptr, dynamic_cast<CBlkDevNvme*>(dev.get()));
 }

@@ -34,7 +34,7 @@ void fuzz_one(FuzzedDataProvider& in) {
   if (layout & 0x08) fuzz_file("/dev/" + name, "");
   if (layout & 0x10) fuzz_file(block + "/" + name + "1/size", in.ConsumeRandomLengthString(12));
   CBlkDevProbe probe;
-  std::unique_ptr<CBlkDev> dev(probe.CreateFromSysBlock(name.c_str()));
+  std::unique_ptr<CBlkDev> dev = probe.CreateFromSysBlock(name.c_str());
   if (dev && dev->Name() != name) abort();
   g_debuglevel = (layout & 0x20) ? 1 : 0;
   if (dev && dev->Init() == 0) dev->ScanPartitions(), dev->PreWipe(), dev->SupportsHardwareWipe();

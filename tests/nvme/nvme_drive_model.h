@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,7 +73,7 @@ struct NvmeDriveModel {
     return 0;
   }
   // A transport onto this drive, for the device to own.
-  CNvmeTransport* Port() {
+  std::unique_ptr<CNvmeTransport> Port() {
     struct port : CNvmeTransport {
       NvmeDriveModel& d;
       explicit port(NvmeDriveModel& d) : d(d) {}
@@ -80,6 +81,6 @@ struct NvmeDriveModel {
       int Io(int, nvme_passthru_cmd& c) override { return d.Io(c); }
       int NamespaceId(int) override { return (int)d.nsid; }
     };
-    return new port(*this);
+    return std::make_unique<port>(*this);
   }
 };

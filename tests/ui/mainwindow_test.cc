@@ -54,7 +54,7 @@ class MainWindowTest : public ::testing::Test {
     vt.reset(), vt.reset(new VirtualTerminal(25, 80));  // one platform at a time
     ASSERT_TRUE(vt->Ok());
     g_scr.CreateLayout(&mgr);
-    wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back());
+    wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back().get());
     ASSERT_NE(nullptr, wnd);
     Pass();
   }

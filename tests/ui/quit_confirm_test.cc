@@ -30,7 +30,7 @@ TEST(QuitConfirmTest, QuitWhileWipingNeedsAYesAndIsLogged) {
       VirtualTerminal vt(25, 80);
       ASSERT_TRUE(vt.Ok());
       g_scr.CreateLayout(&mgr);
-      CMainWindow* wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back());
+      CMainWindow* wnd = dynamic_cast<CMainWindow*>(g_scr.Windows().back().get());
       if (r.answer) VirtualTerminal::keys = {ERR, r.answer};
       EXPECT_EQ(r.result, wnd->OnInput('q'));
       EXPECT_TRUE(VirtualTerminal::keys.empty());

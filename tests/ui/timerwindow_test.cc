@@ -27,10 +27,11 @@ TEST(Timer, StartsOnEnterOrAtTheDeadlineAnyOtherKeyCancels) {
     g_starts = 0;
     bool welcome = r.seconds < 0;
     CBlkDevMgr* mgr = welcome ? nullptr : reinterpret_cast<CBlkDevMgr*>(&dummy);
-    CTimerWindow* w = new CTimerWindow(mgr, welcome ? nullptr : reinterpret_cast<CWipeTask*>(&dummy));
+    auto owned = std::make_unique<CTimerWindow>(mgr, welcome ? nullptr : reinterpret_cast<CWipeTask*>(&dummy));
+    CTimerWindow* w = owned.get();
     EXPECT_EQ(0, w->Create(stdscr, 0, 0, 0, 0));
     if (!welcome) w->SetTime(r.seconds);
-    g_scr.AddWindow(w);
+    g_scr.AddWindow(std::move(owned));
     VirtualTerminal::now += r.wait;
     w->OnInput(r.key);
     EXPECT_EQ(r.starts ? 1 : 0, g_starts);
