@@ -106,11 +106,12 @@ CPass make_pass(int type, std::vector<unsigned char> pattern = {}) {
 class BenchDev : public CBlkDev {
  public:
   BenchDev(const std::string& n, uint64_t size, int mj = 0, int mn = 0) {
-    name = n;
-    major = mj;
-    minor = mn;
-    size_bytes = size;
-    size_sectors = size / 512;
+    CBlkDevData& found = *this;  // as discovery fills it in
+    found.name = n;
+    found.major = mj;
+    found.minor = mn;
+    found.size_bytes = size;
+    found.size_sectors = size / 512;
   }
 };
 
