@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -23,15 +24,22 @@ int CSystemPlatform::Open(const char* path, int flags) { return ::open(path, fla
 
 int CSystemPlatform::Ioctl(int fd, unsigned long request, void* arg) { return ::ioctl(fd, request, arg); }
 
-long CSystemPlatform::WipeWrite(int fd, const void* buf, unsigned long count, long offset) {
+long CSystemPlatform::DeviceWrite(int fd, const void* buf, unsigned long count, long offset) {
   return pwrite64(fd, buf, count, offset);
 }
 
-long CSystemPlatform::WipeRead(int fd, void* buf, unsigned long count, long offset) {
+long CSystemPlatform::DeviceRead(int fd, void* buf, unsigned long count, long offset) {
   return pread64(fd, buf, count, offset);
 }
 
 void CSystemPlatform::Sync() { ::sync(); }
+
+void* CSystemPlatform::MapMemory(unsigned long bytes) {
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void CSystemPlatform::UnmapMemory(void* area, unsigned long bytes) { munmap(area, bytes); }
 
 int CSystemPlatform::Shell(const char* cmdline) {
   const std::string& prefix = platform().RootPrefix();

@@ -19,14 +19,18 @@ class CPlatform {
   virtual const std::string& RootPrefix() = 0;
   // mknod(2) of a missing block device node from the drive's numbers;
   // open(2) of device nodes; ioctl(2) on them (ATA, SCSI and NVMe
-  // pass-through, floppy geometry); the wipe's pwrite64 and pread64; sync(2)
-  // after a wipe and its report.
+  // pass-through, floppy geometry); pwrite64 and pread64 on them (the wipe's
+  // chunks, the report at byte 0, a USB stick's write test); sync(2) after a
+  // wipe and its report.
   virtual int MakeNode(const char* path, int major, int minor) = 0;
   virtual int Open(const char* path, int flags) = 0;
   virtual int Ioctl(int fd, unsigned long request, void* arg) = 0;
-  virtual long WipeWrite(int fd, const void* buf, unsigned long count, long offset) = 0;
-  virtual long WipeRead(int fd, void* buf, unsigned long count, long offset) = 0;
+  virtual long DeviceWrite(int fd, const void* buf, unsigned long count, long offset) = 0;
+  virtual long DeviceRead(int fd, void* buf, unsigned long count, long offset) = 0;
   virtual void Sync() = 0;
+  // Anonymous memory (mmap, munmap) for the wipes' extra chunk areas.
+  virtual void* MapMemory(unsigned long bytes) = 0;
+  virtual void UnmapMemory(void* area, unsigned long bytes) = 0;
   // A command line through the system shell (mount, umount, cp...).
   virtual int Shell(const char* cmdline) = 0;
 
@@ -71,9 +75,11 @@ class CPlatformWrapper : public CPlatform {
   int MakeNode(const char* p, int ma, int mi) override { return next.MakeNode(p, ma, mi); }
   int Open(const char* p, int f) override { return next.Open(p, f); }
   int Ioctl(int fd, unsigned long r, void* a) override { return next.Ioctl(fd, r, a); }
-  long WipeWrite(int fd, const void* b, unsigned long n, long o) override { return next.WipeWrite(fd, b, n, o); }
-  long WipeRead(int fd, void* b, unsigned long n, long o) override { return next.WipeRead(fd, b, n, o); }
+  long DeviceWrite(int fd, const void* b, unsigned long n, long o) override { return next.DeviceWrite(fd, b, n, o); }
+  long DeviceRead(int fd, void* b, unsigned long n, long o) override { return next.DeviceRead(fd, b, n, o); }
   void Sync() override { next.Sync(); }
+  void* MapMemory(unsigned long n) override { return next.MapMemory(n); }
+  void UnmapMemory(void* a, unsigned long n) override { next.UnmapMemory(a, n); }
   int Shell(const char* c) override { return next.Shell(c); }
   void ConsoleText(int y, int x, const char* t, bool nl) override { next.ConsoleText(y, x, t, nl); }
   void ConsoleClear() override { next.ConsoleClear(); }
@@ -103,9 +109,11 @@ class CSystemPlatform : public CPlatform {
   int MakeNode(const char* path, int major, int minor) override;
   int Open(const char* path, int flags) override;
   int Ioctl(int fd, unsigned long request, void* arg) override;
-  long WipeWrite(int fd, const void* buf, unsigned long count, long offset) override;
-  long WipeRead(int fd, void* buf, unsigned long count, long offset) override;
+  long DeviceWrite(int fd, const void* buf, unsigned long count, long offset) override;
+  long DeviceRead(int fd, void* buf, unsigned long count, long offset) override;
   void Sync() override;
+  void* MapMemory(unsigned long bytes) override;
+  void UnmapMemory(void* area, unsigned long bytes) override;
   int Shell(const char* cmdline) override;
   void ConsoleText(int y, int x, const char* text, bool newlines) override;
   void ConsoleClear() override {}

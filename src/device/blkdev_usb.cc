@@ -56,7 +56,8 @@ int CBlkDevUsb::Init() {
     not_writable = 1;
   } else {
     unsigned char byte = 0;
-    if (pread(file.get(), &byte, 1, 0) != 1 || pwrite(file.get(), &byte, 1, 0) != 1) not_writable = 1;
+    if (platform().DeviceRead(file.get(), &byte, 1, 0) != 1 || platform().DeviceWrite(file.get(), &byte, 1, 0) != 1)
+      not_writable = 1;
   }
 
   ClearCommands();

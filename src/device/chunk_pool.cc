@@ -1,28 +1,14 @@
 #include "device/chunk_pool.h"
 
-#include <sys/mman.h>
-
 #include <fstream>
 #include <string>
 
 #include "app/log.h"
 #include "app/paths.h"
 
-CChunkPool* g_chunk_pool = nullptr;
-
-namespace {
-
-void* map_area(size_t bytes) {
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : p;
-}
-
-}  // namespace
-
-CChunkPool::CChunkPool(size_t areas, map_fn_t m) : capacity(areas), map(m ? m : map_area) {}
+CChunkPool::CChunkPool(size_t areas) : capacity(areas) {}
 
 CChunkPool& CChunkPool::Instance() {
-  if (g_chunk_pool) return *g_chunk_pool;
   static CChunkPool process(MachineAreas());
   return process;
 }
@@ -44,7 +30,7 @@ unsigned char* CChunkPool::TryAcquire() {
     ++used;
   }
   // Mapped outside the lock: nothing but the count is taken under it.
-  void* area = map(kAreaSize);
+  void* area = platform().MapMemory(kAreaSize);
   if (area) return static_cast<unsigned char*>(area);
   bool first;
   {
@@ -59,7 +45,7 @@ unsigned char* CChunkPool::TryAcquire() {
 
 void CChunkPool::Release(unsigned char* area) {
   if (!area) return;
-  munmap(area, kAreaSize);
+  platform().UnmapMemory(area, kAreaSize);
   CLockWrapper g(mutex);
   --used;
 }

@@ -14,15 +14,12 @@ class CChunkPool {
  public:
   // Each area: a chunk and 1 MiB, aligned for direct I/O.
   static const size_t kAreaSize = kDataBufferSize + 1024 * 1024;
-  // Anonymous memory of `bytes` bytes, or null; freed with munmap.
-  typedef void* (*map_fn_t)(size_t bytes);
-
-  explicit CChunkPool(size_t areas, map_fn_t map = nullptr);
+  explicit CChunkPool(size_t areas);
   CChunkPool(const CChunkPool&) = delete;
   CChunkPool& operator=(const CChunkPool&) = delete;
 
-  // The pool the wipes use: `g_chunk_pool` when set, otherwise the
-  // process's own, sized by MachineAreas() on first use.
+  // The pool the wipes use: the process's own, sized by MachineAreas() on
+  // first use.
   static CChunkPool& Instance();
   // The size rule: an eighth of MemAvailable in /proc/meminfo, in whole
   // areas, and never less than the two one drive may use at once.
@@ -39,14 +36,10 @@ class CChunkPool {
 
  private:
   const size_t capacity;
-  map_fn_t map;
   CLockable mutex;                    // a leaf: guards `used` and `failure_logged` only
   size_t used GUARDED_BY(mutex) = 0;  // areas handed out, or being mapped for a caller
   bool failure_logged GUARDED_BY(mutex) = false;
 };
-
-// Tests point this at a pool of their own; null in production.
-extern CChunkPool* g_chunk_pool;
 
 // An area of the pool held for a scope: given back when it ends.
 class CPoolArea {

@@ -45,9 +45,9 @@ const uint64_t kSpeedThreshold = 1000000000ULL;
 
 // The passes' writes and reads, through the platform.
 long platform_write(int fd, const void* buf, unsigned long n, long off) {
-  return platform().WipeWrite(fd, buf, n, off);
+  return platform().DeviceWrite(fd, buf, n, off);
 }
-long platform_read(int fd, void* buf, unsigned long n, long off) { return platform().WipeRead(fd, buf, n, off); }
+long platform_read(int fd, void* buf, unsigned long n, long off) { return platform().DeviceRead(fd, buf, n, off); }
 
 // Average speed of the pass so far, in bytes per second.
 uint64_t pass_speed(uint64_t done, uint64_t t0) {

@@ -118,7 +118,7 @@ bool CDeviceReport::writeReport(time_t now_time, std::string& report) {
   report.append(32, '\0');
   size_t done = 0;
   while (done < report.size()) {
-    ssize_t n = pwrite(fd.get(), report.data() + done, report.size() - done, (off_t)done);
+    long n = platform().DeviceWrite(fd.get(), report.data() + done, report.size() - done, (long)done);
     if (n <= 0) break;
     done += (size_t)n;
   }

@@ -71,8 +71,8 @@ long FlipAt(int fd, const void* buf, unsigned long n, long off) {  // the byte a
   if (g_arg >= off && g_arg < off + (long)n) copy.get()[g_arg - off] ^= 1;
   return pwrite64(fd, copy.get(), n, off);
 }
-long BlockSecond(int fd, const void* buf, unsigned long n, long off) {  // waits to be cancelled
-  if (++g_calls == 2)
+long BlockSecond(int fd, const void* buf, unsigned long n, long off) {  // the second chunk waits to be cancelled
+  if (n == kChunk && ++g_calls == 2)
     while (!g_dev->cancel_requested) usleep(1000);
   return pwrite64(fd, buf, n, off);
 }
@@ -88,8 +88,8 @@ struct WipeIo : FakePlatform {
   write_fn write = pwrite64;
   read_fn read = pread64;
   bool direct_fails = false;
-  long WipeWrite(int fd, const void* buf, unsigned long n, long off) override { return write(fd, buf, n, off); }
-  long WipeRead(int fd, void* buf, unsigned long n, long off) override { return read(fd, buf, n, off); }
+  long DeviceWrite(int fd, const void* buf, unsigned long n, long off) override { return write(fd, buf, n, off); }
+  long DeviceRead(int fd, void* buf, unsigned long n, long off) override { return read(fd, buf, n, off); }
   void Sync() override { g_events.push_back("sync"); }
   int Open(const char* path, int flags) override {
     g_events.push_back(std::string("open") + ((flags & O_DIRECT) ? " direct" : "") + ((flags & O_ACCMODE) == O_RDWR ? " rw" : ""));
@@ -185,8 +185,8 @@ TEST_F(WipeTest, FaultsEndInTheOperatorsLines) {
 }
 
 // Through the queue: the node is opened for direct I/O, the page cache is
-// flushed after the last write and again after the report; the report at
-// byte 0 names every pass.
+// flushed after the last write and again after the report is written; the
+// report at byte 0 names every pass.
 TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
   schemes.Add("Two", {MakePass(PASS_ZERO, true), MakePass(PASS_PATTERN, true, {0x5C})});
   root.MakeImage("zwa", kChunk + 4096, 0x77);
@@ -199,7 +199,7 @@ TEST_F(WipeTest, AWipeReachesTheDiskBeforeItsReport) {
   ASSERT_EQ(0, dev.QueueCommand(dev.GetCommandById(BLKDEV_CMD_WIPE)));
   ASSERT_EQ(0, dev.RunCommandQueue());
   while (dev.IsQueueRunning()) usleep(2000);
-  std::vector<std::string> want = {"open direct rw", "write", "write", "write", "write", "sync", "sync", "open", "sync"};
+  std::vector<std::string> want = {"open direct rw", "write", "write", "write", "write", "sync", "sync", "open", "write", "sync"};
   EXPECT_EQ(want, g_events);
   std::vector<std::string> r = report_lines(root.ReadImage("zwa"));
   ASSERT_EQ(13u, r.size());

@@ -30,11 +30,11 @@ struct TaskSeams : FakePlatform {
   int Reboot(bool) override { return 0; }
   bool PowerCycleWaitOver() override { return wait_over; }
   int Ioctl(int fd, unsigned long r, void* a) override { return ata_drive ? ata_drive->Ioctl(fd, r, a) : (errno = ENOTTY, -1); }
-  long WipeWrite(int fd, const void* buf, unsigned long n, long off) override {
+  long DeviceWrite(int fd, const void* buf, unsigned long n, long off) override {
     char link[64], target[PATH_MAX] = "";
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     while (hold_sdb && readlink(link, target, sizeof target - 1) > 0 && strstr(target, "/sdb")) usleep(1000);
-    return FakePlatform::WipeWrite(fd, buf, n, off);
+    return FakePlatform::DeviceWrite(fd, buf, n, off);
   }
 };
 
