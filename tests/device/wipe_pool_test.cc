@@ -1,6 +1,6 @@
 // The extra chunk areas come from a pool sized by the machine's memory; a
-// drive that gets none, because the pool is used up or its memory cannot be
-// had, writes and verifies the same bytes, and every area goes back.
+// drive that gets none, because its memory cannot be had, writes and
+// verifies the same bytes, and every area goes back.
 #include <gtest/gtest.h>
 
 #include "device/chunk_pool.h"
@@ -13,19 +13,13 @@
 TEST(WipePoolTest, AnyPoolGivesTheSameBytes) {
   const uint64_t size = 2 * 16 * 1024 * 1024 + 4096;
   const std::string three = std::to_string(3 * 8 * CChunkPool::kAreaSize / 1024 + 1);
-  const struct {
-    std::string meminfo;  // empty: none
-    size_t areas;
-  } rows[] = {
-      {"", 2},
-      {"MemTotal:  99999999 kB\nMemAvailable:  " + three + " kB\nBuffers: 1 kB\n", 3},
-      {"MemAvailable: 1000 kB\n", 2},
-  };
+  const std::pair<std::string, size_t> rows[] = {  // meminfo (empty: none), areas
+      {"", 2}, {"MemTotal:  99999999 kB\nMemAvailable:  " + three + " kB\nBuffers: 1 kB\n", 3}, {"MemAvailable: 1000 kB\n", 2}};
   for (auto& r : rows) {
     TempRoot root;
     root.MakeDir("/proc");
-    if (!r.meminfo.empty()) root.WriteFile("/proc/meminfo", r.meminfo);
-    EXPECT_EQ(r.areas, CChunkPool::MachineAreas()) << r.meminfo;
+    if (!r.first.empty()) root.WriteFile("/proc/meminfo", r.first);
+    EXPECT_EQ(r.second, CChunkPool::MachineAreas()) << r.first;
   }
   const std::vector<unsigned char> seven = {0x01, 0x80, 0x7F, 0xFE, 0x33, 0x44, 0x55};
   for (bool memory : {true, false}) {

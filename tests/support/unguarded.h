@@ -5,7 +5,5 @@
 #include "device/blkdev.h"
 template <class D> auto& report_of(D& dev) NO_THREAD_SAFETY_ANALYSIS { return *dev.report; }
 template <class D> auto& queue_of(D& dev) NO_THREAD_SAFETY_ANALYSIS { return dev.queue; }
-struct FactsOf : CBlkDev {
-  static CBlkDevData& Of(CBlkDev& dev) { return dev; }
-};
+struct FactsOf : CBlkDev { static CBlkDevData& Of(CBlkDev& dev) { return dev; } };
 inline CBlkDevData& facts_of(CBlkDev& dev) { return FactsOf::Of(dev); }
