@@ -8,11 +8,16 @@
 #include "app/paths.h"
 #include "device/devfile.h"
 
+int make_missing_node(int major, int minor, const std::string& name) {
+  const std::string path = sys_path("/dev/" + name);
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? 0 : platform().MakeNode(path.c_str(), major, minor);
+}
+
 int open_device_node(int major, int minor, const char* name, int flags) {
   if (!name) return -1;
+  make_missing_node(major, minor, name);
   std::string path = sys_path(std::string("/dev/") + name);
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) platform().MakeNode(path.c_str(), major, minor);
   int fd = platform().Open(path.c_str(), flags);
   if (fd < 0) {
     int err = errno;

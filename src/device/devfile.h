@@ -1,7 +1,13 @@
 // Device nodes: opening /dev/<name> (creating the node when missing) and the
 // handle that owns the descriptor.
 #pragma once
+#include <string>
+
 #include "app/unique_fd.h"
+
+// Makes the block node /dev/<name> from major, minor when nothing is there;
+// 0 when the node is there or was made.
+int make_missing_node(int major, int minor, const std::string& name);
 
 // Makes sure /dev/<name> exists (a block node from major, minor) and opens it
 // with `flags`; returns the descriptor or -1 (with the WARN line logged).

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "app/globals.h"
 #include "app/log.h"
 #include "app/paths.h"
+#include "device/devfile.h"
 #include "devmgr/devmgr.h"
 
 namespace {
@@ -89,9 +89,7 @@ int CBlkDevMgr::ScanLogDevices(const char* mount_point) {
       mark("x");
       continue;
     }
-    std::string node = sys_path("/dev/" + rec.name);
-    struct stat st;
-    if (stat(node.c_str(), &st) != 0 && platform().MakeNode(node.c_str(), major, minor) != 0) continue;
+    if (make_missing_node(major, minor, rec.name) != 0) continue;
     char cmd[8300];
     snprintf(cmd, sizeof cmd, "/bin/mount /dev/%s %s 2>/dev/null", rec.name.c_str(), mount_point);
     if (run_shell(cmd) != 0) {
