@@ -216,6 +216,7 @@ void CBlkDevMgr::DeleteMuchTimeAgoRemovedDevices() {
   for (bool again = true; again;) {
     again = false;
     for (auto it = devices.begin(); it != devices.end(); ++it) {
+      if (!(*it)->IsDisconnected()) continue;  // most of them, every second: no copy
       const CBlkDevData d = (*it)->Snapshot();
       if (d.disconnected && now > d.disconnect_time + DEVMGR_RECONNECT_SECONDS) {
         LOG_DEBUG(g_dbg_log, "Stalled device record removed (serial is " << d.serial << ")");
