@@ -14,7 +14,6 @@ class CChunkPool {
  public:
   // Each area: a chunk and 1 MiB, aligned for direct I/O.
   static const size_t kAreaSize = kDataBufferSize + 1024 * 1024;
-  explicit CChunkPool(size_t areas);
   CChunkPool(const CChunkPool&) = delete;
   CChunkPool& operator=(const CChunkPool&) = delete;
 
@@ -35,6 +34,8 @@ class CChunkPool {
   size_t InUse();
 
  private:
+  explicit CChunkPool(size_t areas);  // only the process's pool (Instance)
+
   const size_t capacity;
   CLockable mutex;                    // a leaf: guards `used` and `failure_logged` only
   size_t used GUARDED_BY(mutex) = 0;  // areas handed out, or being mapped for a caller
